@@ -42,8 +42,7 @@ std::string joinLogValues(std::string_view types, const std::vector<LogValue> &v
 
 void writeLine(int level, int showFlag, void *ownerWindow, std::string_view module,
                std::string_view function, std::string message);
-void writeEvent(int level, std::string_view module, std::string_view function,
-                std::string message);
+void writeEvent(int level, std::string_view module, std::string_view function, std::string message);
 
 } // namespace vltr::log
 
@@ -76,7 +75,8 @@ std::string vlLog_CurrentLogFile();
 
 // Installs what "show" means (the utility's message box). Without a handler
 // a shown line is only written.
-void vlLog_SetShowHandler(std::function<void(void *ownerWindow, const std::string &message)> handler);
+void vlLog_SetShowHandler(
+    std::function<void(void *ownerWindow, const std::string &message)> handler);
 
 // Names the program in syslog and in the log lines (default "vlTRPrintQ").
 void vlLog_SetProgramName(const char *name);

@@ -13,8 +13,12 @@ static std::uint64_t bootTimeMs() {
          static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
 }
 
-std::uint32_t tickCount() { return static_cast<std::uint32_t>(bootTimeMs()); }
+std::uint32_t tickCount() {
+  return static_cast<std::uint32_t>(bootTimeMs());
+}
 
-std::uint64_t secondsSinceStart() { return bootTimeMs() / 1000u; }
+std::uint64_t secondsSinceStart() {
+  return bootTimeMs() / 1000u;
+}
 
 } // namespace vltr

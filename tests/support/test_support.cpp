@@ -47,7 +47,9 @@ void writeFile(const std::string &path, const std::string &content) {
     throw std::runtime_error("cannot write " + path);
 }
 
-bool fileExists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
+bool fileExists(const std::string &path) {
+  return access(path.c_str(), F_OK) == 0;
+}
 
 static std::string fromEnvDir(const char *variable, const std::string &relativePath) {
   const char *dir = std::getenv(variable);
@@ -144,8 +146,12 @@ ChildProcess::~ChildProcess() {
   }
 }
 
-std::string ChildProcess::out() const { return readFile(outputDir_.file("out")); }
-std::string ChildProcess::err() const { return readFile(outputDir_.file("err")); }
+std::string ChildProcess::out() const {
+  return readFile(outputDir_.file("out"));
+}
+std::string ChildProcess::err() const {
+  return readFile(outputDir_.file("err"));
+}
 
 void ChildProcess::signal(int signo) const {
   if (!reaped_)
