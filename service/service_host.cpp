@@ -1,0 +1,11 @@
+// The one instance of the service host's process-wide state.
+#include "service/service_host.h"
+
+namespace vltr::service {
+
+ServiceHost &host() {
+  static ServiceHost instance;
+  return instance;
+}
+
+} // namespace vltr::service
