@@ -1,9 +1,13 @@
-# vltr_library(NAME [EXCLUDE files...] [DEPS ...]): a static library built from
-# every .cpp in the current folder and its sub-folders, with the repository
-# root as include root.
+# vltr_library(NAME [SUBDIRS dirs...] [EXCLUDE files...] [DEPS ...]): a static
+# library built from every .cpp in the current folder and the listed
+# sub-folders, with the repository root as include root.
 function(vltr_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS;EXCLUDE" ${ARGN})
-  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  cmake_parse_arguments(ARG "" "" "DEPS;EXCLUDE;SUBDIRS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  foreach(subdir ${ARG_SUBDIRS})
+    file(GLOB subdir_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${subdir}/*.cpp)
+    list(APPEND sources ${subdir_sources})
+  endforeach()
   foreach(excluded ${ARG_EXCLUDE})
     list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
   endforeach()

@@ -3,7 +3,7 @@
 #include "outside/vlTRLog.h"
 #include "platform/scm/scm.h"
 #include "service/service.h"
-#include "service/service_host.h"
+#include "service/host/service_host.h"
 
 #include <cstdio>
 #include <strings.h>

@@ -1,7 +1,7 @@
 // The trace switches, and registering and removing the service entry.
 #include "platform/scm/scm.h"
 #include "service/service.h"
-#include "service/service_host.h"
+#include "service/host/service_host.h"
 
 #include <chrono>
 #include <cstdio>

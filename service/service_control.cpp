@@ -2,7 +2,7 @@
 // Control Manager, and the control handler.
 #include "outside/vlTRLog.h"
 #include "service/service.h"
-#include "service/service_host.h"
+#include "service/host/service_host.h"
 
 namespace vltr::service {
 

@@ -7,7 +7,7 @@
 #include "platform/sysinfo.h"
 #include "service/directories.h"
 #include "service/service.h"
-#include "service/service_host.h"
+#include "service/host/service_host.h"
 #include "service/settings.h"
 #include "service/workers.h"
 

@@ -8,7 +8,7 @@
 #include "outside/vlTRLog.h"
 #include "service/directories.h"
 #include "service/service.h"
-#include "service/service_host.h"
+#include "service/host/service_host.h"
 
 #include <chrono>
 #include <thread>

@@ -2,7 +2,7 @@
 // stops on Ctrl-C. Signals are taken by one thread with sigwait, so the stop
 // path runs as ordinary code rather than inside a signal handler.
 #include "service/service.h"
-#include "service/service_host.h"
+#include "service/host/service_host.h"
 
 #include <atomic>
 #include <csignal>

@@ -7,7 +7,7 @@
 
 #include "outside/vlTRLog.h"
 #include "outside/vlTRREG.h"
-#include "service/service_host.h"
+#include "service/host/service_host.h"
 
 #include <cstdlib>
 #include <system_error>

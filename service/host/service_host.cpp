@@ -1,5 +1,5 @@
 // The one instance of the service host's process-wide state.
-#include "service/service_host.h"
+#include "service/host/service_host.h"
 
 namespace vltr::service {
 
