@@ -20,12 +20,15 @@
 // Error codes (errno values where the system gave one).
 enum : int {
   VLREG_OK = 0,
-  VLREG_NOT_FOUND = 2,     // no such key or value
-  VLREG_WRONG_KIND = 13,   // the value exists but is of another kind
-  VLREG_BAD_FILE = 1009,   // the registry file is damaged (see the log)
+  VLREG_NOT_FOUND = 2,   // no such key or value
+  VLREG_WRONG_KIND = 13, // the value exists but is of another kind
+  VLREG_BAD_FILE = 1009, // the registry file is damaged (see the log)
   VLREG_BAD_HANDLE = 6,
-  VLREG_ACCESS = 5,        // the handle was not opened for this
-  VLREG_NO_REMOTE = 53,    // the remote computer cannot be reached
+  VLREG_ACCESS = 5,      // the handle was not opened for this
+  VLREG_NO_REMOTE = 53,  // the remote computer cannot be reached
+  VLREG_BAD_NAME = 123,  // a key path with an empty key name, or a name with a line break
+  VLREG_BAD_IMPORT = 87, // the text given to vlREG_ImportText is not a valid .reg text
+  VLREG_IO_ERROR = 1117, // the registry file cannot be read or written (see the log)
 };
 
 // Key access masks the callers pass to vlREG_OpenKey.
@@ -50,6 +53,10 @@ int vlREG_ReadString(const std::string &path, const std::string &name, std::stri
 int vlREG_WriteFlag(const std::string &path, const std::string &name, bool value);
 int vlREG_WriteNumber(const std::string &path, const std::string &name, std::uint32_t value);
 int vlREG_WriteString(const std::string &path, const std::string &name, const std::string &value);
+int vlREG_ReadBinary(const std::string &path, const std::string &name,
+                     std::vector<std::uint8_t> *value);
+int vlREG_WriteBinary(const std::string &path, const std::string &name,
+                      const std::vector<std::uint8_t> &value);
 
 // Key operations.
 int vlREG_OpenKey(const std::string &path, std::uint32_t access, VLREGKEY *key);
@@ -66,7 +73,8 @@ int vlREG_WriteKeyNumber(VLREGKEY key, const std::string &name, std::uint32_t va
 int vlREG_WriteKeyString(VLREGKEY key, const std::string &name, const std::string &value);
 int vlREG_WriteKeyBinary(VLREGKEY key, const std::string &name,
                          const std::vector<std::uint8_t> &value);
-// Names of the key's sub-keys and values, in file order.
+// Names of the key's sub-keys (the handle needs VLREG_ENUMERATE_SUB_KEYS) and
+// values (VLREG_QUERY_VALUE), in file order.
 int vlREG_EnumKeys(VLREGKEY key, std::vector<std::string> *names);
 int vlREG_EnumValues(VLREGKEY key, std::vector<std::string> *names);
 // Removes parentPath\subKey with everything below it.
@@ -86,6 +94,18 @@ void vlREG_ClearList(const std::string &path, const std::string &prefix);
 
 // The file in use: $VLTR_REGISTRY, else /etc/vltrprintq/registry.reg.
 std::string vlREG_FilePath();
+
+// The key at path and everything below it as .reg text (the empty path: the
+// whole registry).
+int vlREG_ExportText(const std::string &path, std::string *text);
+// Merges a .reg text (deletions included) in one atomic write. The whole text
+// is checked first: a bad line changes nothing, returns VLREG_BAD_IMPORT and
+// puts "line N: what is wrong" into error.
+int vlREG_ImportText(const std::string &text, std::string *error);
+
+// Why the calling thread's last call failed with VLREG_BAD_FILE, VLREG_ACCESS
+// or VLREG_IO_ERROR because of the registry file (the logged line), else empty.
+std::string vlREG_LastErrorText();
 
 // The service's root key.
 inline constexpr const char *VLTR_ROOT_KEY =
