@@ -42,6 +42,11 @@ enum : std::uint32_t {
 enum : int {
   SCM_OK = 0,
   SCM_ERROR_ACCESS_DENIED = 5,
+  SCM_ERROR_INVALID_HANDLE = 6,     // SetServiceStatus without a registered handler
+  SCM_ERROR_INVALID_DATA = 13,      // a status with an unknown state
+  SCM_ERROR_INVALID_PARAMETER = 87, // a program path that is not absolute
+  SCM_ERROR_INVALID_NAME = 123,     // empty, over 255 bytes, '/', '\\', control bytes, leading '.'
+  SCM_ERROR_INVALID_SERVICE_CONTROL = 1052, // a control the service does not accept
   SCM_ERROR_SERVICE_REQUEST_TIMEOUT = 1053,
   SCM_ERROR_SERVICE_ALREADY_RUNNING = 1056,
   SCM_ERROR_SERVICE_DOES_NOT_EXIST = 1060,
@@ -50,6 +55,8 @@ enum : int {
   SCM_ERROR_FAILED_SERVICE_CONTROLLER_CONNECT = 1063,
   SCM_ERROR_SERVICE_EXISTS = 1073,
   SCM_ERROR_DATABASE_UNAVAILABLE = 1065, // the database directory cannot be used
+  SCM_ERROR_PROCESS_ABORTED = 1067,      // exit code of a service whose process died
+  SCM_ERROR_SERVICE_MARKED_FOR_DELETE = 1072,
 };
 
 struct ServiceConfig {
@@ -79,9 +86,14 @@ struct ServiceStatus {
 std::string databaseDirectory();
 
 // Manager side. Each returns SCM_OK or an error code.
+// Saves the caller's VLTR_* variables (VLTR_SCM_* excepted), then the VLTR_*
+// entries of config.environment over them.
 int CreateService(const ServiceConfig &config);
+// config may be null to test for the entry only.
 int OpenService(const std::string &name, ServiceConfig *config);
 int ChangeServiceDescription(const std::string &name, const std::string &description);
+// A running service is only marked: it can no longer be opened or started,
+// and its entry goes when it stops (1072 for the name until then).
 int DeleteService(const std::string &name);
 // Launches the program and returns once it has connected its dispatcher
 // (or has ended, or 30 seconds have passed).
@@ -106,5 +118,7 @@ int SetServiceStatus(StatusHandle handle, const ServiceStatus &status);
 
 // The state's name: STOPPED, START_PENDING, STOP_PENDING, RUNNING ...
 const char *stateName(std::uint32_t state);
+// A one-line description of an error code above, for messages and logs.
+const char *errorText(int code);
 
 } // namespace vltr::scm
