@@ -17,14 +17,14 @@
 #include <string>
 #include <vector>
 
-// Error codes (errno values where the system gave one).
+// Error codes: the Windows system error numbers of the same meaning.
 enum : int {
   VLREG_OK = 0,
   VLREG_NOT_FOUND = 2,   // no such key or value
   VLREG_WRONG_KIND = 13, // the value exists but is of another kind
   VLREG_BAD_FILE = 1009, // the registry file is damaged (see the log)
   VLREG_BAD_HANDLE = 6,
-  VLREG_ACCESS = 5,      // the handle was not opened for this
+  VLREG_ACCESS = 5,      // the handle was not opened for this, or the file may not be read
   VLREG_NO_REMOTE = 53,  // the remote computer cannot be reached
   VLREG_BAD_NAME = 123,  // a key path with an empty key name, or a name with a line break
   VLREG_BAD_IMPORT = 87, // the text given to vlREG_ImportText is not a valid .reg text
@@ -46,8 +46,9 @@ using VLREGKEY = int; // 0 is never a valid handle
 int vlREG_ReadFlag(const std::string &path, const std::string &name, bool *value, void * = nullptr);
 int vlREG_ReadNumber(const std::string &path, const std::string &name, std::uint32_t *value,
                      void * = nullptr);
-// The text is cut to capacity - 1 bytes. A missing value copies the default
-// (when one is given) and still returns nonzero.
+// The text is cut to capacity - 1 bytes. A failed read (a missing value, one
+// of another kind, a damaged file) copies the default when one is given and
+// still returns nonzero.
 int vlREG_ReadString(const std::string &path, const std::string &name, std::string *value,
                      std::size_t capacity, const char *defaultText = nullptr);
 int vlREG_WriteFlag(const std::string &path, const std::string &name, bool value);
