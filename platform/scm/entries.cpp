@@ -36,6 +36,9 @@ int CreateService(const ServiceConfig &config) {
     saved.environment[std::string(text.substr(0, equals))] = std::string(text.substr(equals + 1));
   }
   for (const auto &[name, value] : config.environment) {
+    // The launcher sets its own VLTR_SCM_* at each start; a copy is dropped.
+    if (name.starts_with("VLTR_SCM_") && validEnvironmentName(name))
+      continue;
     if (!savedVariableName(name) || value.find('\0') != std::string::npos)
       return SCM_ERROR_INVALID_PARAMETER;
     saved.environment[name] = value;

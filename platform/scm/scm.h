@@ -86,8 +86,9 @@ struct ServiceStatus {
 std::string databaseDirectory();
 
 // Manager side. Each returns SCM_OK or an error code.
-// Saves the caller's VLTR_* variables (VLTR_SCM_* excepted), then the VLTR_*
-// entries of config.environment over them.
+// Saves the caller's VLTR_* variables, then the VLTR_* entries of
+// config.environment over them (other names: 87). VLTR_SCM_* are not saved:
+// the launcher sets them at each start.
 int CreateService(const ServiceConfig &config);
 // config may be null to test for the entry only.
 int OpenService(const std::string &name, ServiceConfig *config);

@@ -102,10 +102,6 @@ TEST_F(ScmEntries, RefusesBadNamesPathsAndVariables) {
          c.environment = {{"PATH", "/tmp"}};
        }),
        SCM_ERROR_INVALID_PARAMETER},
-      {"launcher variable", with([](ServiceConfig &c) {
-         c.environment = {{"VLTR_SCM_TOKEN", "x"}};
-       }),
-       SCM_ERROR_INVALID_PARAMETER},
       {"variable name with '='", with([](ServiceConfig &c) {
          c.environment = {{"VLTR_A=B", "x"}};
        }),
@@ -154,7 +150,9 @@ TEST_F(ScmEntries, SavesTheCallersVltrVariablesOnly) {
   setEnv("UNIT_NOT_SAVED", "x");
   setEnv("VLTR_SCM_SERVICE", "spoofed");
   ServiceConfig c = config();
-  c.environment = {{"VLTR_UNIT_OVERRIDDEN", "from the config"}, {"VLTR_UNIT_EXPLICIT", "y"}};
+  c.environment = {{"VLTR_UNIT_OVERRIDDEN", "from the config"},
+                   {"VLTR_UNIT_EXPLICIT", "y"},
+                   {"VLTR_SCM_TOKEN", "the launcher's own"}};
   ASSERT_EQ(CreateService(c), SCM_OK);
   setEnv("VLTR_SCM_SERVICE", nullptr);
   setEnv("VLTR_UNIT_LATER", "set after creation");
@@ -168,6 +166,7 @@ TEST_F(ScmEntries, SavesTheCallersVltrVariablesOnly) {
   EXPECT_EQ(env.count("UNIT_NOT_SAVED"), 0u);
   EXPECT_EQ(env.count("VLTR_SCM_SERVICE"), 0u);
   EXPECT_EQ(env.count("VLTR_SCM_DIR"), 0u);
+  EXPECT_EQ(env.count("VLTR_SCM_TOKEN"), 0u);
   EXPECT_EQ(env.count("VLTR_UNIT_LATER"), 0u);
   for (const auto &[name, value] : env)
     EXPECT_EQ(name.rfind("VLTR_", 0), 0u) << name;
