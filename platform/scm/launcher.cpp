@@ -182,7 +182,9 @@ int launch(const EntryPaths &paths, const LaunchPlan &plan, int *rc) {
   close(outputFd);
   int launchFd = pair[0];
   int childStatus = 0;
-  pid_t reaped = child < 0 ? -1 : waitpid(child, &childStatus, 0);
+  pid_t reaped = -1;
+  while (child > 0 && (reaped = waitpid(child, &childStatus, 0)) < 0 && errno == EINTR) {
+  }
   // A caller that ignores SIGCHLD has its children reaped for it (ECHILD);
   // the pid read below still tells whether the grandchild exists.
   bool childFailed = reaped == child ? !WIFEXITED(childStatus) || WEXITSTATUS(childStatus) != 0
