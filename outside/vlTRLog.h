@@ -25,7 +25,7 @@ struct LogValue {
 
 template <typename T> LogValue makeLogValue(const T &value) {
   if constexpr (std::is_convertible_v<const T &, std::string_view>) {
-    if constexpr (std::is_pointer_v<std::decay_t<T>>) {
+    if constexpr (std::is_pointer_v<T>) {
       if (value == nullptr)
         return {true, "(null)", 0};
     }
