@@ -14,6 +14,10 @@ int millisecondsUntil(Clock::time_point deadline) {
   return static_cast<int>(std::clamp<long long>(left.count(), 0, INT_MAX));
 }
 
+int secondsToMilliseconds(int seconds) {
+  return static_cast<int>(std::clamp<long long>(seconds * 1000LL, 0, INT_MAX));
+}
+
 WaitResult waitFor(const Connection &connection, short events, int timeoutMs) {
   const bool unlimited = timeoutMs < 0;
   const auto deadline = Clock::now() + std::chrono::milliseconds(unlimited ? 0 : timeoutMs);
@@ -50,7 +54,8 @@ int socketError(int error) {
 int sendAll(Connection &connection, const char *data, std::size_t size, int stallSeconds,
             std::size_t *sent) {
   *sent = 0;
-  const int stallMs = (stallSeconds > 0 ? stallSeconds : kDefaultSendStallSeconds) * 1000;
+  const int stallMs =
+      secondsToMilliseconds(stallSeconds > 0 ? stallSeconds : kDefaultSendStallSeconds);
   while (*sent < size) {
     if (connection.cancelled)
       return VLIP_CANCELLED;

@@ -21,6 +21,9 @@ WaitResult waitFor(const Connection &connection, short events, int timeoutMs);
 
 // Milliseconds left until deadline, at least 0, for poll().
 int millisecondsUntil(Clock::time_point deadline);
+// A caller's seconds as poll() milliseconds: 0 for none or less, capped
+// where the product would not fit an int.
+int secondsToMilliseconds(int seconds);
 
 // The library's code for a failed socket call with this errno.
 int socketError(int error);

@@ -29,7 +29,7 @@ constexpr std::size_t kFileChunk = 64 * 1024;
 int receiveOnce(Connection &connection, char *buffer, std::size_t capacity, int seconds,
                 std::size_t *received) {
   *received = 0;
-  const int timeoutMs = seconds > 0 ? seconds * 1000 : 0;
+  const int timeoutMs = secondsToMilliseconds(seconds);
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     switch (waitFor(connection, POLLIN, millisecondsUntil(deadline))) {

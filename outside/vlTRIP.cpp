@@ -12,7 +12,6 @@
 #include "outside/ip_io.h"
 #include "outside/vlTRLog.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
@@ -306,7 +305,7 @@ int vlIP_Close(VLIPHANDLE handle, int seconds) {
   // with its request bytes unread would reset the connection instead.
   if (!connection->server) {
     shutdown(connection->fd, SHUT_WR);
-    discardInput(*connection, std::max(seconds, 0) * 1000);
+    discardInput(*connection, secondsToMilliseconds(seconds));
   }
   cancelConnection(*connection);
   return VLIP_OK;
