@@ -4,6 +4,7 @@
 #include "tests/integration/cups_server.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -53,6 +54,15 @@ const char *const kPolicy = R"(<Location />
 </Policy>
 )";
 
+// The backend in the source tree; found from this file when the test runs
+// without VLTR_SOURCE_DIR.
+std::string backendScript() {
+  const char *source = std::getenv("VLTR_SOURCE_DIR");
+  if (source && *source)
+    return sourceFile("tests/fixtures/cups_test_backend");
+  return (fs::path(__FILE__).parent_path().parent_path() / "fixtures/cups_test_backend").string();
+}
+
 } // namespace
 
 bool CupsServer::installed() {
@@ -75,7 +85,7 @@ CupsServer::CupsServer(const std::string &extraConfig) {
       fs::create_directory_symlink(installed, dir_.file(std::string("bin/") + sub));
   }
   std::string backend = dir_.file("bin/backend/vltrtest");
-  fs::copy_file(sourceFile("tests/fixtures/cups_test_backend"), backend);
+  fs::copy_file(backendScript(), backend);
   chmod(backend.c_str(), 0700);
   chmod(dir_.file("control").c_str(), 0777);
 
