@@ -32,7 +32,12 @@ struct ConsoleState {
   int activityDateFormat = 0; // DateFormat for activity time stamps; 0 = not read yet
 };
 
-ConsoleState &consoleState();
+// Constant-initialised, so the activity reporter's fast path reads the gate
+// without a guard for a function-local static.
+extern constinit ConsoleState consoleStateInstance;
+inline ConsoleState &consoleState() {
+  return consoleStateInstance;
+}
 
 // Republishes the gate from the state; call with the console lock held.
 void RefreshActivityGate(ConsoleState &state);

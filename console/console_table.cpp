@@ -250,10 +250,7 @@ int manageLocked(ConsoleState &state, int operation, const std::string &address,
 
 } // namespace
 
-ConsoleState &consoleState() {
-  static ConsoleState state;
-  return state;
-}
+constinit ConsoleState consoleStateInstance;
 
 void RefreshActivityGate(ConsoleState &state) {
   bool open =
