@@ -2,8 +2,8 @@
 // foreground in trace mode, or hands itself to the Service Control Manager.
 #include "outside/vlTRLog.h"
 #include "platform/scm/scm.h"
-#include "service/service.h"
 #include "service/host/service_host.h"
+#include "service/service.h"
 
 #include <cstdio>
 #include <strings.h>

@@ -1,7 +1,7 @@
 // The trace switches, and registering and removing the service entry.
 #include "platform/scm/scm.h"
-#include "service/service.h"
 #include "service/host/service_host.h"
+#include "service/service.h"
 
 #include <chrono>
 #include <cstdio>
@@ -61,17 +61,7 @@ bool ParseTraceOption(const std::string &text) {
 }
 
 std::string GetLastErrorText(int code) {
-  static const std::map<int, const char *> texts = {
-      {scm::SCM_ERROR_ACCESS_DENIED, "Access is denied."},
-      {scm::SCM_ERROR_SERVICE_DOES_NOT_EXIST,
-       "The specified service does not exist as an installed service."},
-      {scm::SCM_ERROR_SERVICE_EXISTS, "The specified service already exists."},
-      {scm::SCM_ERROR_SERVICE_NOT_ACTIVE, "The service has not been started."},
-      {scm::SCM_ERROR_SERVICE_ALREADY_RUNNING, "An instance of the service is already running."},
-      {scm::SCM_ERROR_DATABASE_UNAVAILABLE, "The service database cannot be used."},
-  };
-  auto found = texts.find(code);
-  std::string message = found != texts.end() ? found->second : std::strerror(code);
+  std::string message = scm::errorText(code);
   if (message.empty() || message.size() > 260 - 14)
     return {};
   char text[300];

@@ -1,8 +1,8 @@
 // The service entry that the dispatcher calls, status reports to the Service
 // Control Manager, and the control handler.
 #include "outside/vlTRLog.h"
-#include "service/service.h"
 #include "service/host/service_host.h"
+#include "service/service.h"
 
 namespace vltr::service {
 

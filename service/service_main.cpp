@@ -6,8 +6,8 @@
 #include "platform/clock.h"
 #include "platform/sysinfo.h"
 #include "service/directories.h"
-#include "service/service.h"
 #include "service/host/service_host.h"
+#include "service/service.h"
 #include "service/settings.h"
 #include "service/workers.h"
 

@@ -7,8 +7,8 @@
 #include "outside/vlTRIP.h"
 #include "outside/vlTRLog.h"
 #include "service/directories.h"
-#include "service/service.h"
 #include "service/host/service_host.h"
+#include "service/service.h"
 
 #include <chrono>
 #include <thread>
@@ -72,6 +72,7 @@ void ServiceStop() {
   ServiceHost &h = host();
   reportStopPending();
   int listener = h.webServerListener.exchange(0);
+  h.webServerCancelled.set();
   if (listener != 0) {
     vlIP_Abort(listener);
     reportStopPending();

@@ -1,8 +1,8 @@
 // Trace mode: the service runs in the foreground, prints its progress and
 // stops on Ctrl-C. Signals are taken by one thread with sigwait, so the stop
 // path runs as ordinary code rather than inside a signal handler.
-#include "service/service.h"
 #include "service/host/service_host.h"
+#include "service/service.h"
 
 #include <atomic>
 #include <csignal>

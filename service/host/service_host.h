@@ -92,6 +92,7 @@ struct ServiceHost {
   std::vector<WorkerSlot> threadTable;
   WorkerSlot webServerThread;
   std::atomic<int> webServerListener{0}; // vlTRIP handle while the web server listens
+  Event webServerCancelled;              // set by ServiceStop with the listener's cancel
   std::atomic<int> abandonedThreads{0};  // given up at shutdown, still running
   std::atomic<bool> cleanupDone{false};
   std::atomic<bool> startRefused{false}; // the run ended without reaching running

@@ -109,6 +109,7 @@ TEST(ServiceTraceMode, OptionalWorkersStartWhenConfigured) {
        {"Server Specific monitoring thread", "Alerting thread", "Delayed Alerting thread",
         "Embedded Web Server thread", "summary sender thread"})
     EXPECT_NE(log.find(std::string("Worker thread ended: ") + name), std::string::npos) << name;
+  EXPECT_EQ(log.find("Timed out"), std::string::npos) << log;
 }
 
 TEST(ServiceStartup, MissingRequiredSettingRefusesWithItsLine) {
