@@ -266,6 +266,8 @@ int vlIP_Accept(VLIPHANDLE listening, VLIPHANDLE *client, std::string *clientAdd
       int error = errno;
       if (error == EINTR || error == EAGAIN || error == EWOULDBLOCK)
         continue; // another accept took it, or a connection left the queue
+      if (server->cancelled)
+        return VLIP_CANCELLED; // cancelled by shutting the socket down
       if (isInboundFailure(error)) {
         vlLog_Write(2, 0, nullptr, kModule, "vlIP_Accept", "si",
                     "An inbound connection failed before it could be accepted. Error ", -error);
