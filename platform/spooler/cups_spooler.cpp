@@ -529,8 +529,11 @@ int CupsSpooler::enumPrinters(std::vector<PrinterInfo> *printers) {
   if (response == nullptr)
     return error == SPOOLER_ERROR_INVALID_PRINTER_NAME ? SPOOLER_OK : error;
   printers->clear();
-  for (const auto &raw : parsePrinters(response))
-    printers->push_back(finishPrinter(raw));
+  for (const auto &raw : parsePrinters(response)) {
+    PrinterInfo info = finishPrinter(raw);
+    if ((info.attributes & PRINTER_ATTRIBUTE_NETWORK) == 0)
+      printers->push_back(std::move(info));
+  }
   ippDelete(response);
   return SPOOLER_OK;
 }
@@ -558,15 +561,18 @@ int CupsSpooler::takeSnapshot(Snapshot *snapshot) {
   response = connection.send(request, "/", false, &error);
   if (response == nullptr)
     return error == SPOOLER_ERROR_INVALID_PRINTER_NAME ? SPOOLER_OK : error;
+  // Collected aside: the snapshot indexes its printers once, not per job.
+  std::vector<JobInfo> jobs;
   for (auto &raw : parseJobs(response)) {
     const PrinterInfo *printer = snapshot->findPrinter(raw.info.printer);
     if (printer == nullptr)
       continue; // a job of a printer deleted between the two answers
     raw.info.printer = printer->name;
     raw.info.status = cups::jobStatusBits(raw.state, raw.reasons, printer->status);
-    snapshot->jobs.push_back(std::move(raw.info));
+    jobs.push_back(std::move(raw.info));
   }
   ippDelete(response);
+  snapshot->jobs = std::move(jobs);
   return SPOOLER_OK;
 }
 

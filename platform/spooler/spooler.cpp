@@ -122,21 +122,45 @@ static std::string lowerCase(std::string text) {
 }
 
 bool sameName(const std::string &a, const std::string &b) {
-  return a.size() == b.size() && lowerCase(a) == lowerCase(b);
+  if (a.size() != b.size())
+    return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+// A sweep looks up every printer and its jobs: index them once, by lower-case
+// name, when the snapshot has been filled (or refilled).
+void Snapshot::buildIndex() const {
+  if (indexedPrinters_ == printers.size() && indexedJobs_ == jobs.size())
+    return;
+  printerIndex_.clear();
+  jobIndex_.clear();
+  for (std::size_t i = 0; i < printers.size(); ++i)
+    printerIndex_.emplace(lowerCase(printers[i].name), i);
+  for (std::size_t i = 0; i < jobs.size(); ++i)
+    jobIndex_[lowerCase(jobs[i].printer)].push_back(i);
+  indexedPrinters_ = printers.size();
+  indexedJobs_ = jobs.size();
 }
 
 const PrinterInfo *Snapshot::findPrinter(const std::string &name) const {
-  for (const auto &printer : printers)
-    if (sameName(printer.name, name))
-      return &printer;
-  return nullptr;
+  std::lock_guard lock(mutex_);
+  buildIndex();
+  auto found = printerIndex_.find(lowerCase(name));
+  return found == printerIndex_.end() ? nullptr : &printers[found->second];
 }
 
 std::vector<JobInfo> Snapshot::jobsOf(const std::string &printer) const {
+  std::lock_guard lock(mutex_);
+  buildIndex();
   std::vector<JobInfo> result;
-  for (const auto &job : jobs)
-    if (sameName(job.printer, printer))
-      result.push_back(job);
+  auto found = jobIndex_.find(lowerCase(printer));
+  if (found != jobIndex_.end())
+    for (std::size_t i : found->second)
+      result.push_back(jobs[i]);
   return result;
 }
 

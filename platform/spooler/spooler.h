@@ -17,6 +17,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace vltr::spooler {
@@ -149,11 +150,19 @@ public:
   bool changed(const std::string &printer) const;
 
 private:
+  void buildIndex() const;
+
   mutable std::mutex mutex_;
   std::set<std::string> changed_; // lower-case names
+  // Lookup by lower-case name, rebuilt when the vectors change size.
+  mutable std::unordered_map<std::string, std::size_t> printerIndex_;
+  mutable std::unordered_map<std::string, std::vector<std::size_t>> jobIndex_;
+  mutable std::size_t indexedPrinters_ = ~std::size_t{0};
+  mutable std::size_t indexedJobs_ = ~std::size_t{0};
 };
 
-// An open printer. Destroying it closes it.
+// An open printer. Destroying it closes it. One thread uses a printer at a
+// time; the spooler itself may be shared by all threads.
 class Printer {
 public:
   virtual ~Printer() = default;
@@ -174,6 +183,7 @@ public:
   virtual std::string describe() const = 0;
   virtual int openPrinter(const std::string &name, std::uint32_t access,
                           std::unique_ptr<Printer> *printer) = 0;
+  // The spooler's own queues; CUPS leaves out queues of remote servers.
   virtual int enumPrinters(std::vector<PrinterInfo> *printers) = 0;
   virtual int takeSnapshot(Snapshot *snapshot) = 0;
 
@@ -192,7 +202,8 @@ std::unique_ptr<Spooler> makeSpooler(const std::string &setting, std::string *er
 // use. A value that names no back end gives a spooler that refuses every
 // operation with SPOOLER_ERROR_SERVER_UNAVAILABLE (and says why in the log).
 Spooler &currentSpooler();
-// Replaces the process's spooler (start-up and tests).
+// Replaces the process's spooler (start-up and tests), while no other thread
+// uses the one it replaces.
 void selectSpooler(std::unique_ptr<Spooler> spooler);
 
 // How long one CUPS request may take, in milliseconds (default 15000).

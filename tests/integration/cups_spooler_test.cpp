@@ -452,6 +452,14 @@ TEST_F(CupsSpoolerTest, AccessMaskAndCallerHandles) {
 // Handles opened from a snapshot read it without requests, and read live
 // once the printer has been changed through any of them.
 TEST_F(CupsSpoolerTest, SnapshotHandlesReadLiveAfterAChange) {
+  // A server without queues answers "not found"; that is an empty spooler.
+  Snapshot empty;
+  EXPECT_EQ(SPOOLER_OK, spooler_->takeSnapshot(&empty));
+  EXPECT_TRUE(empty.printers.empty());
+  std::vector<PrinterInfo> listed;
+  EXPECT_EQ(SPOOLER_OK, spooler_->enumPrinters(&listed));
+  EXPECT_TRUE(listed.empty());
+
   ASSERT_TRUE(server_->addQueue("Alpha")) << server_->error();
   ASSERT_TRUE(server_->addQueue("Beta")) << server_->error();
   int job = server_->submit("Beta", "B.doc", "hal", 2048, true);
@@ -460,6 +468,10 @@ TEST_F(CupsSpoolerTest, SnapshotHandlesReadLiveAfterAChange) {
   ASSERT_EQ(2u, snapshot->printers.size());
   ASSERT_EQ(1u, snapshot->jobs.size());
   EXPECT_EQ("Beta", snapshot->jobs[0].printer);
+  ASSERT_EQ(SPOOLER_OK, spooler_->enumPrinters(&listed));
+  ASSERT_EQ(2u, listed.size());
+  EXPECT_EQ("Alpha", listed[0].name);
+  EXPECT_EQ(1u, listed[1].jobCount);
   EXPECT_EQ(static_cast<std::uint32_t>(job), snapshot->jobs[0].id);
 
   std::unique_ptr<Printer> alpha;
