@@ -38,11 +38,13 @@ private:
 
 constexpr std::size_t kAddressLimit = 31;
 
+// Records keep the address cut to its limit; a lookup compares the same cut.
 std::vector<ConsoleRecord>::iterator findConsole(ConsoleState &state, const std::string &address,
                                                  int port) {
+  std::string stored = address.substr(0, kAddressLimit);
   return std::find_if(
       state.consoles.begin(), state.consoles.end(), [&](const ConsoleRecord &record) {
-        return record.port == port && strcasecmp(record.address.c_str(), address.c_str()) == 0;
+        return record.port == port && strcasecmp(record.address.c_str(), stored.c_str()) == 0;
       });
 }
 

@@ -37,6 +37,11 @@ TEST(ConsoleTable, RegistrationIsKeyedByAddressIgnoringCaseAndPort) {
   EXPECT_EQ(ManageConsoleClient(console::kConsoleRegister, "console-a", 4001), 1);
   EXPECT_EQ(table().count, 2u);
   EXPECT_EQ(ManageConsoleClient(console::kConsoleFind, "console-b", 4000), 0);
+  // Addresses are kept to 31 characters; a long one is still one console.
+  std::string longAddress(40, 'h');
+  ManageConsoleClient(console::kConsoleRegister, longAddress, 4000);
+  ManageConsoleClient(console::kConsoleRegister, longAddress, 4000);
+  EXPECT_EQ(table().count, 3u);
   EXPECT_EQ(ManageConsoleClient(4711, "console-a", 4000), 0);
 }
 
