@@ -495,6 +495,41 @@ TEST_F(CupsSpoolerTest, SnapshotHandlesReadLiveAfterAChange) {
   EXPECT_EQ(PRINTER_STATUS_PAUSED, read.status);
 }
 
+// With a policy that lets only @SYSTEM read anything, the sweep's bulk reads
+// fall back to libcups's authentication, which proves root by its peer
+// credentials over the local socket.
+TEST(CupsSpoolerPolicy, RootReadsAndChangesUnderAStrictPolicy) {
+  if (!CupsServer::installed())
+    GTEST_SKIP() << "cupsd is not installed (scripts/install-deps installs it)";
+  CupsServer server("DefaultPolicy strict\n"
+                    "<Policy strict>\n"
+                    "  <Limit All>\n"
+                    "    AuthType Default\n"
+                    "    Require user @SYSTEM\n"
+                    "    Order deny,allow\n"
+                    "  </Limit>\n"
+                    "</Policy>\n");
+  ASSERT_TRUE(server.started()) << server.error();
+  ASSERT_TRUE(server.addQueue("Guarded")) << server.error();
+  ASSERT_NE(0, server.submit("Guarded", "Secret.doc", "root", 10, true)) << server.lastOutput();
+  // The policy is in force: another user cannot even list the queue.
+  auto stranger = vltr::test::runProcess(
+      {"runuser", "-u", "nobody", "--", "lpstat", "-h", server.socketPath(), "-p", "Guarded"});
+  EXPECT_EQ(std::string::npos, stranger.out.find("Guarded")) << stranger.out << stranger.err;
+  EXPECT_NE("", stranger.err);
+  EXPECT_EQ(std::string::npos, stranger.err.find("not running")) << stranger.err;
+  auto spooler = makeSpooler(server.spoolerSetting());
+  Snapshot snapshot;
+  ASSERT_EQ(SPOOLER_OK, spooler->takeSnapshot(&snapshot));
+  ASSERT_EQ(1u, snapshot.printers.size());
+  ASSERT_EQ(1u, snapshot.jobs.size());
+  EXPECT_EQ("Secret.doc", snapshot.jobs[0].document);
+  std::unique_ptr<Printer> printer;
+  ASSERT_EQ(SPOOLER_OK, spooler->openPrinter("Guarded", PRINTER_ALL_ACCESS, &printer));
+  EXPECT_EQ(SPOOLER_OK, printer->control(PRINTER_CONTROL_PAUSE));
+  EXPECT_NE(std::string::npos, server.lpstat({"-p", "Guarded"}).find("disabled"));
+}
+
 // A server that accepts but never answers costs one time-out, not a hang;
 // a server that is not there fails at once.
 TEST(CupsSpoolerTimeout, SilentOrMissingServerFailsInBoundedTime) {
