@@ -42,7 +42,7 @@ public:
   // the error code in *error and a line at logLevel saying why: changes
   // log refusals as warnings, reads (repeated every sweep) as detail.
   ipp_t *send(ipp_t *request, const char *resource, bool jobRequest, int *error, int logLevel = 5);
-  // The same for a read whose answer may be large (all printers, all jobs):
+  // The same for a read, whose answer may be large (all printers, all jobs):
   // the body is taken in bulk and parsed from memory. libcups parses an
   // answer straight off the socket with a poll and a recv for every few
   // bytes, which made one 4000-job answer cost more than lpstat's whole run.
@@ -414,7 +414,7 @@ int CupsPrinter::readInfo(PrinterInfo *info) {
   ipp_t *request = newRequest(IPP_OP_GET_PRINTER_ATTRIBUTES, printerUri(name_));
   requestAttributes(request, kPrinterAttributes, std::size(kPrinterAttributes));
   int error = SPOOLER_OK;
-  ipp_t *response = connection_.send(request, "/", false, &error);
+  ipp_t *response = connection_.sendRead(request, "/", &error);
   if (response == nullptr)
     return error;
   auto printers = parsePrinters(response);
@@ -433,7 +433,7 @@ int CupsPrinter::readJobs(std::vector<JobInfo> *jobs) {
   ipp_t *request = newRequest(IPP_OP_GET_JOBS, printerUri(name_));
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "not-completed");
   requestAttributes(request, kJobAttributes, std::size(kJobAttributes));
-  ipp_t *response = connection_.send(request, "/", false, &error);
+  ipp_t *response = connection_.sendRead(request, "/", &error);
   if (response == nullptr)
     return error;
   jobs->clear();
