@@ -5,6 +5,8 @@
 // the launcher so it holds for every routine, present and future.
 #include "service/workers.h"
 
+#include "alerting/contacts.h"
+#include "alerting/notification.h"
 #include "outside/vlTRLog.h"
 #include "outside/vlTRREG.h"
 #include "service/host/service_host.h"
@@ -69,12 +71,11 @@ void ReleaseWorkerThreads() {
   host().workersReleased.set();
 }
 
-// For all levels (mask 1023) the level values do not matter: any contact
-// with an address counts. The contact's time window is not applied yet; it
-// arrives with the recipient selection of the notification thread.
+// The recipient selection of the notification thread for all levels, time
+// windows included, as it stands at start.
 bool AnyEmailRecipientForAllLevels() {
-  std::string address;
-  return vlREG_ReadString(kContactsKey, "EMail1", &address, 260) == 0;
+  std::string list;
+  return BuildRecipientList(1023, alerting::kChannelEmail, &list, alerting::kRecipientListSize) > 0;
 }
 
 bool AnyDailySummaryContact() {
@@ -95,7 +96,7 @@ void SpecificMonitor() {
 
 void AlertNotification() {
   WorkerStartGate();
-  waitForStop();
+  alerting::RunAlertNotification();
 }
 
 void DelayedAlertNotification() {
