@@ -620,6 +620,7 @@ int CupsSpooler::enumPrinters(std::vector<PrinterInfo> *printers) {
 }
 
 int CupsSpooler::takeSnapshot(Snapshot *snapshot) {
+  snapshot->clear();
   Connection connection;
   int error = connection.open(target_);
   if (error != SPOOLER_OK)
@@ -627,8 +628,6 @@ int CupsSpooler::takeSnapshot(Snapshot *snapshot) {
   ipp_t *request = newRequest(IPP_OP_CUPS_GET_PRINTERS, "");
   requestAttributes(request, kPrinterAttributes, std::size(kPrinterAttributes));
   ipp_t *response = connection.sendRead(request, "/", &error);
-  snapshot->printers.clear();
-  snapshot->jobs.clear();
   // A server without printers answers Get-Printers with not-found.
   if (response == nullptr)
     return error == SPOOLER_ERROR_INVALID_PRINTER_NAME ? SPOOLER_OK : error;

@@ -253,6 +253,7 @@ int SimSpooler::enumPrinters(std::vector<PrinterInfo> *printers) {
 }
 
 int SimSpooler::takeSnapshot(Snapshot *snapshot) {
+  snapshot->clear();
   return readAll(&snapshot->printers, snapshot);
 }
 

@@ -146,6 +146,17 @@ void Snapshot::buildIndex() const {
   indexedJobs_ = jobs.size();
 }
 
+void Snapshot::clear() {
+  std::lock_guard lock(mutex_);
+  printers.clear();
+  jobs.clear();
+  changed_.clear();
+  printerIndex_.clear();
+  jobIndex_.clear();
+  indexedPrinters_ = ~std::size_t{0};
+  indexedJobs_ = ~std::size_t{0};
+}
+
 const PrinterInfo *Snapshot::findPrinter(const std::string &name) const {
   std::lock_guard lock(mutex_);
   buildIndex();

@@ -143,6 +143,10 @@ public:
   std::vector<PrinterInfo> printers;
   std::vector<JobInfo> jobs; // of all printers, in queue order per printer
 
+  // Empties it for a new sweep: takeSnapshot starts with this, so a snapshot
+  // may be reused.
+  void clear();
+
   const PrinterInfo *findPrinter(const std::string &name) const;
   std::vector<JobInfo> jobsOf(const std::string &printer) const;
 
@@ -154,7 +158,8 @@ private:
 
   mutable std::mutex mutex_;
   std::set<std::string> changed_; // lower-case names
-  // Lookup by lower-case name, rebuilt when the vectors change size.
+  // Lookup by lower-case name, built on first use after clear() (and again
+  // should the vectors change size).
   mutable std::unordered_map<std::string, std::size_t> printerIndex_;
   mutable std::unordered_map<std::string, std::vector<std::size_t>> jobIndex_;
   mutable std::size_t indexedPrinters_ = ~std::size_t{0};

@@ -360,3 +360,28 @@ TEST(SpoolerSetting, NamesTheBackEnd) {
   }
   unsetenv("CUPS_SERVER");
 }
+
+// A snapshot taken again is all new: lookups and changed marks of the last
+// sweep do not leak into the next, even when the counts are the same.
+TEST_F(SimSpoolerTest, SnapshotTakenAgainForgetsTheLastSweep) {
+  Snapshot snapshot;
+  ASSERT_EQ(SPOOLER_OK, spooler_->takeSnapshot(&snapshot));
+  ASSERT_NE(nullptr, snapshot.findPrinter("Annex"));
+  EXPECT_EQ(2u, snapshot.jobsOf("Lab").size());
+  snapshot.markChanged("Lab");
+  ASSERT_EQ(SPOOLER_OK, store_.update([](SimState &s) {
+    s.printers[1].name = "Basement"; // same number of printers and jobs
+    for (auto &job : s.jobs)
+      job.printer = "Basement";
+    std::swap(s.printers[0], s.printers[1]);
+    return true;
+  }));
+  ASSERT_EQ(SPOOLER_OK, spooler_->takeSnapshot(&snapshot));
+  EXPECT_EQ(nullptr, snapshot.findPrinter("Annex"));
+  ASSERT_NE(nullptr, snapshot.findPrinter("basement"));
+  EXPECT_EQ("Basement", snapshot.findPrinter("basement")->name);
+  EXPECT_EQ("Lab", snapshot.findPrinter("LAB")->name);
+  EXPECT_EQ(0u, snapshot.jobsOf("Lab").size());
+  EXPECT_EQ(2u, snapshot.jobsOf("Basement").size());
+  EXPECT_FALSE(snapshot.changed("Lab"));
+}
