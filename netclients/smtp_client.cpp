@@ -6,7 +6,8 @@
 #include "outside/vlTRIP.h"
 #include "outside/vlTRLog.h"
 
-#include <strings.h>
+#include <algorithm>
+#include <cctype>
 #include <vector>
 
 namespace {
@@ -111,8 +112,15 @@ bool vlTRNotify_HasConnection() {
 }
 
 int CheckSMTPResponse(const std::string &reply, const std::string &expectedCode) {
-  if (reply.size() >= expectedCode.size() &&
-      strncasecmp(reply.data(), expectedCode.data(), expectedCode.size()) == 0)
+  // Byte by byte: a reply may carry zero bytes, which would end a C-string
+  // comparison early.
+  bool matches =
+      reply.size() >= expectedCode.size() &&
+      std::equal(expectedCode.begin(), expectedCode.end(), reply.begin(), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) ==
+               std::tolower(static_cast<unsigned char>(b));
+      });
+  if (matches)
     return 1;
   std::string shown = reply.size() > 50 ? reply.substr(0, 49) : reply;
   logError("CheckSMTPResponse",

@@ -200,8 +200,16 @@ TEST_F(SmtpClient, ReplyCheck) {
     int expected;
   };
   const std::vector<Case> cases = {
-      {"250 ok", "250", 1}, {"250", "250", 1},    {"25", "250", 0},     {"2500", "250", 1},
-      {"", "221", 0},       {"354 go", "354", 1}, {"550 no", "250", 0}, {"aBc x", "AbC", 1},
+      {"250 ok", "250", 1},
+      {"250", "250", 1},
+      {"25", "250", 0},
+      {"2500", "250", 1},
+      {"", "221", 0},
+      {"354 go", "354", 1},
+      {"550 no", "250", 0},
+      {"aBc x", "AbC", 1},
+      // A zero byte in the reply does not end the comparison early.
+      {std::string("\0\0;x", 4), std::string("\0\0\0", 3), 0},
   };
   for (const Case &c : cases)
     EXPECT_EQ(CheckSMTPResponse(c.reply, c.code), c.expected) << c.reply;
