@@ -101,13 +101,34 @@ TEST_F(AlertCrash, AcknowledgedAlertsSurviveKillsDuringBurstAndListRewrite) {
     killWhenBusy(burstCommand("round" + std::to_string(round), 100000, 5),
                  3 + static_cast<std::size_t>(round) * 2, 2);
 
-  // A long list, then kills while fresh processes drain it: such a process
-  // spends nearly all its time rewriting the list.
+  // A long list, then kills while a process rotates it: such a process does
+  // nothing but rewrite the list, so the kills land inside rewrites. Each
+  // rewrite keeps every entry, so after each kill the list holds exactly
+  // the entries it held before.
   ProcessResult fill = runProcess(burstCommand("roundfill", 40, -1), env_);
   ASSERT_EQ(fill.exitCode, 0) << fill.err;
-  const int drainRounds = 6;
-  for (int round = 0; round < drainRounds; ++round)
-    killWhenBusy(burstCommand("drain", 0, 0), 0, 2 + static_cast<std::size_t>(round) % 3);
+  std::vector<std::string> before = wholeLines(listFile());
+  std::set<std::string> pendingBefore(before.begin(), before.end());
+  ASSERT_GE(pendingBefore.size(), 40u);
+  std::vector<std::string> rotate = burstCommand("rotate", 0, -2);
+  rotate[3] = dir_.file("rotations.txt");
+  const int rotateRounds = 6;
+  for (int round = 0; round < rotateRounds; ++round) {
+    std::size_t rotationsBefore = wholeLines(rotate[3]).size();
+    ChildProcess process(rotate, env_);
+    ASSERT_TRUE(waitFor(
+        [&] {
+          return wholeLines(rotate[3]).size() >=
+                 rotationsBefore + 3 + static_cast<std::size_t>(round);
+        },
+        std::chrono::seconds(120)))
+        << process.err();
+    process.signal(SIGKILL);
+    EXPECT_EQ(process.wait(std::chrono::seconds(10)), -1) << "ended before the kill";
+    expectListIntact();
+    std::vector<std::string> after = wholeLines(listFile());
+    EXPECT_EQ(std::set<std::string>(after.begin(), after.end()), pendingBefore);
+  }
 
   // A last process drains what is left.
   ProcessResult drain = runProcess(burstCommand("drain", 0, 0), env_);
