@@ -33,6 +33,5 @@ function(vltr_test_folder folder)
   string(REPLACE "/" "_" exe "test_${folder}")
   add_executable(${exe} ${sources})
   target_link_libraries(${exe} PRIVATE ${ARG_DEPS} vltr_testsupport GTest::gtest_main GTest::gmock)
-  gtest_discover_tests(${exe} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "VLTR_BUILD_DIR=${PROJECT_BINARY_DIR};VLTR_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  gtest_discover_tests(${exe} DISCOVERY_TIMEOUT 60)
 endfunction()

@@ -54,14 +54,7 @@ const char *const kPolicy = R"(<Location />
 </Policy>
 )";
 
-// The backend in the source tree; found from this file when the test runs
-// without VLTR_SOURCE_DIR.
-std::string backendScript() {
-  const char *source = std::getenv("VLTR_SOURCE_DIR");
-  if (source && *source)
-    return sourceFile("tests/fixtures/cups_test_backend");
-  return (fs::path(__FILE__).parent_path().parent_path() / "fixtures/cups_test_backend").string();
-}
+std::string backendScript() { return sourceFile("tests/fixtures/cups_test_backend"); }
 
 } // namespace
 

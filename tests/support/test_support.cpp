@@ -51,19 +51,20 @@ bool fileExists(const std::string &path) {
   return access(path.c_str(), F_OK) == 0;
 }
 
-static std::string fromEnvDir(const char *variable, const std::string &relativePath) {
+// The environment may point elsewhere (a test run from another tree); the
+// paths compiled in are those of the tree that built the tests.
+static std::string fromEnvDir(const char *variable, const char *compiledIn,
+                              const std::string &relativePath) {
   const char *dir = std::getenv(variable);
-  if (dir == nullptr || *dir == '\0')
-    throw std::runtime_error(std::string(variable) + " is not set (run the tests through ctest)");
-  return std::string(dir) + "/" + relativePath;
+  return std::string(dir != nullptr && *dir != '\0' ? dir : compiledIn) + "/" + relativePath;
 }
 
 std::string builtProgram(const std::string &relativePath) {
-  return fromEnvDir("VLTR_BUILD_DIR", relativePath);
+  return fromEnvDir("VLTR_BUILD_DIR", VLTR_TEST_BUILD_DIR, relativePath);
 }
 
 std::string sourceFile(const std::string &relativePath) {
-  return fromEnvDir("VLTR_SOURCE_DIR", relativePath);
+  return fromEnvDir("VLTR_SOURCE_DIR", VLTR_TEST_SOURCE_DIR, relativePath);
 }
 
 bool waitFor(const std::function<bool()> &predicate, std::chrono::milliseconds timeout) {

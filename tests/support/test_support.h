@@ -29,9 +29,9 @@ std::string readFile(const std::string &path);
 void writeFile(const std::string &path, const std::string &content);
 bool fileExists(const std::string &path);
 
-// A program built by this tree: $VLTR_BUILD_DIR/relativePath.
+// A program built by this tree (or below $VLTR_BUILD_DIR when set).
 std::string builtProgram(const std::string &relativePath);
-// A file of the source tree: $VLTR_SOURCE_DIR/relativePath.
+// A file of the source tree (or below $VLTR_SOURCE_DIR when set).
 std::string sourceFile(const std::string &relativePath);
 
 // Polls until the predicate holds; false when it still fails after timeout.
