@@ -7,6 +7,7 @@
 
 #include "alerting/contacts.h"
 #include "alerting/notification.h"
+#include "monitor/monitor_loop.h"
 #include "outside/vlTRLog.h"
 #include "outside/vlTRREG.h"
 #include "service/host/service_host.h"
@@ -91,7 +92,7 @@ bool AnyDailySummaryContact() {
 
 void SpecificMonitor() {
   WorkerStartGate();
-  waitForStop();
+  monitor::SpecificMonitor();
 }
 
 void AlertNotification() {
