@@ -2,9 +2,10 @@
 // NotifyError, queuing it for delivery.
 //
 // A record for which NotifyError returned 1 survives a crash of the service
-// until the notification thread takes it: each key is written through the
-// profile functions (temporary file, fsync, rename), and only then is the
-// path appended to the pending list and fsynced.
+// until the notification thread takes it: the whole record is written in one
+// profile rewrite (temporary file, fsync, rename), and only then is the path
+// appended to the pending list and fsynced. One rewrite rather than one per
+// key keeps an alert to a few fsyncs and never shows a half-written record.
 #include "alerting/alert_records.h"
 
 #include "alerting/alert_state.h"
@@ -26,19 +27,20 @@ namespace {
 
 constexpr std::size_t kTitleReadLimit = 260;
 
-// The record being written: its path and the time of the call.
+// The record being written: its path, the time of the call and its keys in
+// the order they are stored.
 struct NewRecord {
   std::string path;
   std::string time;
+  profile::ProfileEntries entries;
 };
 
-void writeKey(const NewRecord &record, const char *key, const std::string &value) {
-  profile::writeString(kRecordSection, key, value, record.path);
+void writeKey(NewRecord &record, const char *key, const std::string &value) {
+  record.entries.emplace_back(key, value);
 }
 
-// Steps shared by both entry points: number, path, old file removed, and
-// the first key. nullopt when the first key cannot be written.
-std::optional<NewRecord> startRecord(const char *function, const std::string &message) {
+// Steps shared by both entry points: number, path and the first keys.
+NewRecord startRecord(const std::string &message) {
   NewRecord record;
   record.time = FormatAlertTime();
   int number = 0;
@@ -47,17 +49,22 @@ std::optional<NewRecord> startRecord(const char *function, const std::string &me
     number = GetNextFileNo();
   }
   record.path = AlertRecordPath(number);
-  unlink(record.path.c_str());
-  if (!profile::writeString(kRecordSection, "Message", message, record.path)) {
-    vlLog_Write(1, 0, nullptr, kAlertModule, function, "ss",
-                "Unable to write the error message to the file ", record.path);
-    return std::nullopt;
-  }
+  writeKey(record, "Message", message);
   writeKey(record, "MessageSize", std::to_string(message.size()));
   return record;
 }
 
-void writeCommonKeys(const NewRecord &record, const std::string &source) {
+// Writes the record in one rewrite; false (logged) when it cannot be written.
+bool commitRecord(const NewRecord &record, const char *function) {
+  unlink(record.path.c_str());
+  if (profile::writeStrings(kRecordSection, record.entries, record.path, true))
+    return true;
+  vlLog_Write(1, 0, nullptr, kAlertModule, function, "ss",
+              "Unable to write the error message to the file ", record.path);
+  return false;
+}
+
+void writeCommonKeys(NewRecord &record, const std::string &source) {
   writeKey(record, "UserID", service::host().computerName);
   writeKey(record, "Time", record.time);
   writeKey(record, "AppName", source);
@@ -66,16 +73,15 @@ void writeCommonKeys(const NewRecord &record, const std::string &source) {
   writeKey(record, "RunningTime", std::to_string(tickCount() / 1000));
 }
 
-void writeTitleAndReport(const NewRecord &record, const std::string &title,
-                         const char *reportText) {
-  writeKey(record, "ErrorTitle", title);
+// The console hears of the title as it was stored.
+void reportStoredTitle(const NewRecord &record, const char *reportText) {
   std::string stored = profile::getString(kRecordSection, "ErrorTitle", "N/A", record.path);
   if (stored.size() > kTitleReadLimit - 1)
     stored.resize(kTitleReadLimit - 1);
   ReportConsoleActivity(console::kActivityAlertNotify, reportText + stored);
 }
 
-void writeClosingKeys(const NewRecord &record) {
+void writeClosingKeys(NewRecord &record) {
   writeKey(record, "APILogged", "N");
   writeKey(record, "LoggedOn", "N/A");
   writeKey(record, "TestID", "N/A");
@@ -111,26 +117,27 @@ int NotifyError(int errorType, int levelMask, int action, const std::string &tit
                 const std::optional<std::string> &info1, const std::optional<std::string> &info2,
                 const std::optional<std::string> &info3, int autoResponse) {
   CleanAlertText(message);
-  std::optional<NewRecord> record = startRecord("NotifyError", message);
-  if (!record)
-    return 0;
-  writeKey(*record, "ErrorType", std::to_string(errorType));
-  writeKey(*record, "AlertLevel", std::to_string(levelMask));
-  writeKey(*record, "AlertAction", std::to_string(action));
-  writeKey(*record, "Auto-Response", autoResponse == 1 ? "1" : "0");
-  writeCommonKeys(*record, source);
-  writeTitleAndReport(*record, title, "Recording alert information for check ");
+  NewRecord record = startRecord(message);
+  writeKey(record, "ErrorType", std::to_string(errorType));
+  writeKey(record, "AlertLevel", std::to_string(levelMask));
+  writeKey(record, "AlertAction", std::to_string(action));
+  writeKey(record, "Auto-Response", autoResponse == 1 ? "1" : "0");
+  writeCommonKeys(record, source);
+  writeKey(record, "ErrorTitle", title);
   if (info1)
-    writeKey(*record, "AdditionalInfo1", *info1);
+    writeKey(record, "AdditionalInfo1", *info1);
   if (info2)
-    writeKey(*record, "AdditionalInfo2", *info2);
+    writeKey(record, "AdditionalInfo2", *info2);
   if (info3)
-    writeKey(*record, "AdditionalInfo3", *info3);
-  writeClosingKeys(*record);
+    writeKey(record, "AdditionalInfo3", *info3);
+  writeClosingKeys(record);
+  if (!commitRecord(record, "NotifyError"))
+    return 0;
+  reportStoredTitle(record, "Recording alert information for check ");
   CountAlert(errorType);
-  queueRecord(record->path);
+  queueRecord(record.path);
   vltr::service::host().alertEvent.set();
-  notifyConsoles(*record, title, message);
+  notifyConsoles(record, title, message);
   return 1;
 }
 
@@ -147,15 +154,15 @@ int NotifyInternalError(int counterType, const std::string &title, const std::st
                         const std::string &message) {
   std::string cleaned = message;
   CleanAlertText(cleaned);
-  std::optional<NewRecord> record = startRecord("NotifyInternalError", cleaned);
-  if (!record)
+  NewRecord record = startRecord(cleaned);
+  writeKey(record, "ErrorType", std::to_string(kErrorTypeInternal));
+  writeCommonKeys(record, source);
+  writeKey(record, "ErrorTitle", title);
+  writeClosingKeys(record);
+  if (!commitRecord(record, "NotifyInternalError"))
     return 0;
-  writeKey(*record, "ErrorType", std::to_string(kErrorTypeInternal));
-  writeCommonKeys(*record, source);
-  writeTitleAndReport(*record, title,
-                      "Recording internal/configuration error information for check ");
-  writeClosingKeys(*record);
+  reportStoredTitle(record, "Recording internal/configuration error information for check ");
   CountInternalError(counterType);
-  notifyConsoles(*record, title, cleaned);
+  notifyConsoles(record, title, cleaned);
   return 1;
 }

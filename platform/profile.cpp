@@ -167,8 +167,10 @@ bool replaceFile(const std::string &file, const std::string &text, const struct 
                  const char *function) {
   static std::atomic<unsigned> counter{0};
   PathParts parts = splitPath(file);
-  std::string temporary = parts.directory + "." + parts.base + ".tmp" + std::to_string(getpid()) +
-                          "." + std::to_string(counter++);
+  // Ends in ".tmp" so that the service's start-up clean-up of the data
+  // directory removes what a crash in the middle of a write leaves behind.
+  std::string temporary = parts.directory + "." + parts.base + "." + std::to_string(getpid()) +
+                          "." + std::to_string(counter++) + ".tmp";
 
   FileDescriptor fd(open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
                          old != nullptr ? 0600 : 0666));
