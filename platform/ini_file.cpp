@@ -236,7 +236,11 @@ EditResult IniDocument::setValue(std::string_view section, std::string_view key,
   }
   if (!lines_.empty() && lines_.back().kind != Kind::Blank)
     lines_.push_back(classify(""));
-  lines_.push_back(classify("[" + std::string(section) + "]"));
+  // Built with append: GCC 12 at -O3 warns falsely (-Wrestrict) on "[" + string.
+  std::string sectionLine;
+  sectionLine.reserve(section.size() + 2);
+  sectionLine.append("[").append(section).append("]");
+  lines_.push_back(classify(sectionLine));
   lines_.push_back(std::move(entry));
   return EditResult::Changed;
 }
