@@ -2,8 +2,8 @@
 //
 // A record is removed from the pending list only after its delivery, so a
 // service killed in the middle of a delivery finds the record still pending
-// at its next start and delivers it then (at worst a second time). Taking
-// it off the list first, as the original design did, lost it.
+// at its next start and delivers it then (at worst a second time); taking
+// it off the list before delivery would lose it.
 //
 // Besides the alert event the thread looks at the pending list about once
 // a second: entries queued by another process (a second service instance,
