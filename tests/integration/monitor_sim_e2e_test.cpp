@@ -71,10 +71,12 @@ protected:
     return vltr::profile::getString("Default", key, "N/A", record(n));
   }
 
-  void stop(ChildProcess &service) {
+  void stop(ChildProcess &service, bool monitorRunning = true) {
     service.signal(SIGINT);
     EXPECT_EQ(0, service.wait(std::chrono::seconds(60))) << service.err();
-    EXPECT_NE(std::string::npos, install_.logText().find("The Trelli Monitor is being shutdown"));
+    if (monitorRunning) {
+      EXPECT_NE(std::string::npos, install_.logText().find("The Trelli Monitor is being shutdown"));
+    }
   }
 
   ServiceInstallation install_;
@@ -131,4 +133,27 @@ TEST_F(MonitorSimEndToEnd, PrinterThatLeavesTheSpoolerCannotBeAccessed) {
             field(1, "Message"));
   EXPECT_TRUE(service.running());
   stop(service);
+}
+
+// PrinterInterval 0 leaves the configuration status file for this run; the
+// next start, with monitoring on, begins without it.
+TEST_F(MonitorSimEndToEnd, ConfigurationStatusFileLastsOneRun) {
+  ASSERT_EQ(0, simSpool({"add-printer", "Quiet"}).exitCode);
+  const std::string statusFile = install_.home() + "/vlTRConfigStatus_PRQ.err";
+  configure(0, printerKeys(1, "Quiet", "Check Printer Paused", 0));
+  {
+    ChildProcess service({install_.servicePath(), "/TRACE"}, install_.env());
+    ASSERT_TRUE(install_.waitForLog("The Print Specific Monitor will close")) << service.err();
+    EXPECT_EQ("1", vltr::profile::getString("Server-Specific", "NoConfigValues", "", statusFile));
+    stop(service, false);
+  }
+  EXPECT_TRUE(fileExists(statusFile));
+  configure(1, printerKeys(1, "Quiet", "Check Printer Paused", 0));
+  ChildProcess service({install_.servicePath(), "/TRACE"}, install_.env());
+  ASSERT_TRUE(waitFor([&] {
+    return countOccurrences(install_.logText(), "Trelli Monitor Startup Complete") == 2;
+  })) << service.err();
+  EXPECT_FALSE(fileExists(statusFile));
+  service.signal(SIGINT);
+  EXPECT_EQ(0, service.wait(std::chrono::seconds(60))) << service.err();
 }
