@@ -178,6 +178,8 @@ TEST(ServiceStartup, CleansLeftoversButKeepsEverythingElse) {
   ASSERT_EQ(runUntilRunningThenInterrupt(child, install), 0);
   for (const auto &path : stale)
     EXPECT_FALSE(fileExists(path)) << path;
+  // With no printers configured the monitor writes a fresh status file; the stale one is gone.
+  EXPECT_NE(readFile(install.home() + "/vlTRConfigStatus_PRQ.err"), "x");
   for (const auto &path : kept)
     EXPECT_TRUE(fileExists(path)) << path;
   EXPECT_TRUE(fs::is_directory(install.htmlDirectory() + "/PRQ_dir.htm"));
