@@ -168,6 +168,7 @@ TEST(ServiceStartup, CleansLeftoversButKeepsEverythingElse) {
     writeFile(path, "x");
   for (const auto &path : kept)
     writeFile(path, "x");
+  writeFile(install.home() + "/vlTRConfigStatus_PRQ.err", "x");
   chmod((install.htmlDirectory() + "/PRQ12_34.htm").c_str(), 0444);
   // A link that matches must go without its target being touched.
   writeFile(install.path("target"), "x");
