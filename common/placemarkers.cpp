@@ -190,6 +190,13 @@ std::string ExchangeDateOrder(const std::string &timeText) {
 
 std::string ExpandPlacemarkers(PlacemarkerRoutine routine, int errorType, std::string_view text,
                                const PlacemarkerValues &values, int dateFormat) {
+  return ExpandPlacemarkers(routine, errorType, text, values, dateFormat,
+                            [](std::string &out, std::string_view value) { out += value; });
+}
+
+std::string ExpandPlacemarkers(PlacemarkerRoutine routine, int errorType, std::string_view text,
+                               const PlacemarkerValues &values, int dateFormat,
+                               const PlacemarkerInserter &insert) {
   std::string out;
   out.reserve(text.size());
   std::size_t position = 0;
@@ -207,7 +214,7 @@ std::string ExpandPlacemarkers(PlacemarkerRoutine routine, int errorType, std::s
       continue;
     }
     if (const Placemarker *hit = findIn(std::begin(kGeneric), std::end(kGeneric), text, position)) {
-      out += fieldValue(hit->field, routine, values, dateFormat);
+      insert(out, fieldValue(hit->field, routine, values, dateFormat));
       position += hit->token.size();
       continue;
     }
@@ -215,14 +222,14 @@ std::string ExpandPlacemarkers(PlacemarkerRoutine routine, int errorType, std::s
     std::size_t prefixLength = 0;
     if (routine == PlacemarkerRoutine::File &&
         messagePrefixToken(text, position, values, &prefixValue, &prefixLength)) {
-      out += prefixValue;
+      insert(out, prefixValue);
       position += prefixLength;
       continue;
     }
     if (errorType == 2) {
       if (const Placemarker *hit =
               findIn(std::begin(kMonitorSpecific), std::end(kMonitorSpecific), text, position)) {
-        out += fieldValue(hit->field, routine, values, dateFormat);
+        insert(out, fieldValue(hit->field, routine, values, dateFormat));
         position += hit->token.size();
         continue;
       }

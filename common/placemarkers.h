@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -38,6 +39,15 @@ enum class PlacemarkerRoutine {
 // The expansion of text for an alert of errorType under the given DateFormat.
 std::string ExpandPlacemarkers(PlacemarkerRoutine routine, int errorType, std::string_view text,
                                const PlacemarkerValues &values, int dateFormat);
+
+// Appends one placemarker's value to the expansion built so far.
+using PlacemarkerInserter = std::function<void(std::string &out, std::string_view value)>;
+
+// The same expansion with every value handed to insert instead of appended
+// as it is, for callers that must encode values for where they land.
+std::string ExpandPlacemarkers(PlacemarkerRoutine routine, int errorType, std::string_view text,
+                               const PlacemarkerValues &values, int dateFormat,
+                               const PlacemarkerInserter &insert);
 
 // Swaps the first two "/"-separated fields of a time text (day and month);
 // a text with fewer than two "/" comes back unchanged.
