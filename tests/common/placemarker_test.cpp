@@ -127,9 +127,9 @@ TEST(PlacemarkerFiles, CopiesLineByLineKeepingLineEnds) {
   TempDir dir;
   writeFile(dir.file("in.txt"),
             "TR-Server: <$$SERVER>\r\nprinter=<$$PRINTER>\n\ntext=<$$ERROR,7>\nlast <$$INFO3>");
-  ASSERT_EQ(
-      SubstituteParams(2, "\"" + dir.file("in.txt") + "\"", dir.file("out.txt"), sampleValues()),
-      1);
+  ASSERT_EQ(SubstituteParams(2, std::string("\"").append(dir.file("in.txt")).append("\""),
+                             dir.file("out.txt"), sampleValues()),
+            1);
   EXPECT_EQ(readFile(dir.file("out.txt")),
             "TR-Server: PRINTSRV\r\nprinter=LaserJet-3\n\ntext=Printer\nlast 17");
 }

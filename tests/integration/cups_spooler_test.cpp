@@ -259,7 +259,8 @@ TEST_F(CupsSpoolerTest, JobListCarriesSizesPagesAndOwners) {
         lpstat.substr(lpstat.find("Office-" + std::to_string(submitted[i].id) + " "));
     line = line.substr(0, line.find('\n'));
     EXPECT_NE(std::string::npos, line.find(std::string(" ") + submitted[i].owner + " "));
-    EXPECT_NE(std::string::npos, line.find(" " + std::to_string(submitted[i].size) + " "));
+    EXPECT_NE(std::string::npos,
+              line.find(std::string(" ").append(std::to_string(submitted[i].size)).append(" ")));
   }
   EXPECT_EQ(submitted.size(), info("Office").jobCount);
 }

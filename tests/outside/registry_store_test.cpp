@@ -201,7 +201,8 @@ TEST_F(RegistryStoreTest, WritersInManyProcessesLoseNothing) {
     if (child == 0) {
       int failures = 0;
       for (int i = 0; i < kWritesEach; ++i) {
-        std::string name = "P" + std::to_string(p) + "_" + std::to_string(i);
+        std::string name =
+            std::string("P").append(std::to_string(p)).append("_").append(std::to_string(i));
         failures += vlREG_WriteNumber(kKey, name, static_cast<std::uint32_t>(p * 1000 + i)) != 0;
       }
       _exit(failures == 0 ? 0 : 1);
@@ -220,7 +221,8 @@ TEST_F(RegistryStoreTest, WritersInManyProcessesLoseNothing) {
   for (int p = 0; p < kProcesses; ++p) {
     for (int i = 0; i < kWritesEach; ++i) {
       std::uint32_t number = 0;
-      std::string name = "P" + std::to_string(p) + "_" + std::to_string(i);
+      std::string name =
+          std::string("P").append(std::to_string(p)).append("_").append(std::to_string(i));
       ASSERT_EQ(vlREG_ReadNumber(kKey, name, &number), VLREG_OK) << name;
       EXPECT_EQ(number, static_cast<std::uint32_t>(p * 1000 + i));
     }
@@ -235,7 +237,8 @@ TEST_F(RegistryStoreTest, WritersAndReadersInManyThreadsLoseNothing) {
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([t, &failures] {
       for (int i = 0; i < kWritesEach; ++i) {
-        std::string name = "T" + std::to_string(t) + "_" + std::to_string(i);
+        std::string name =
+            std::string("T").append(std::to_string(t)).append("_").append(std::to_string(i));
         failures[t] += vlREG_WriteString(kKey, name, name) != VLREG_OK;
         std::string text;
         failures[t] += vlREG_ReadString(kKey, name, &text, 100) != VLREG_OK || text != name;
@@ -248,7 +251,8 @@ TEST_F(RegistryStoreTest, WritersAndReadersInManyThreadsLoseNothing) {
     EXPECT_EQ(failures[t], 0) << "thread " << t;
   for (int t = 0; t < kThreads; ++t) {
     for (int i = 0; i < kWritesEach; ++i) {
-      std::string name = "T" + std::to_string(t) + "_" + std::to_string(i);
+      std::string name =
+          std::string("T").append(std::to_string(t)).append("_").append(std::to_string(i));
       std::string text;
       ASSERT_EQ(vlREG_ReadString(kKey, name, &text, 100), VLREG_OK) << name;
       EXPECT_EQ(text, name);

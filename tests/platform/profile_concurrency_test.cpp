@@ -27,10 +27,12 @@ constexpr int kKeysPerWriter = 20;
 int writeKeys(int writer, const std::string &file) {
   int failures = 0;
   for (int i = 0; i < kKeysPerWriter; ++i) {
-    std::string key = "W" + std::to_string(writer) + "K" + std::to_string(i);
+    std::string key =
+        std::string("W").append(std::to_string(writer)).append("K").append(std::to_string(i));
     if (!profile::writeString("Writers", key, std::to_string(writer * 1000 + i), file))
       ++failures;
-    if (!profile::writeString("Last", "W" + std::to_string(writer), std::to_string(i), file))
+    if (!profile::writeString("Last", std::string("W").append(std::to_string(writer)),
+                              std::to_string(i), file))
       ++failures;
   }
   return failures;
@@ -41,10 +43,12 @@ void expectEveryKey(const std::string &file) {
   EXPECT_EQ(entries.size(), static_cast<std::size_t>(kWriters * kKeysPerWriter));
   for (int writer = 0; writer < kWriters; ++writer) {
     for (int i = 0; i < kKeysPerWriter; ++i) {
-      std::string key = "W" + std::to_string(writer) + "K" + std::to_string(i);
+      std::string key =
+          std::string("W").append(std::to_string(writer)).append("K").append(std::to_string(i));
       EXPECT_EQ(profile::getInt("Writers", key, -1, file), writer * 1000 + i) << key;
     }
-    EXPECT_EQ(profile::getInt("Last", "W" + std::to_string(writer), -1, file), kKeysPerWriter - 1);
+    EXPECT_EQ(profile::getInt("Last", std::string("W").append(std::to_string(writer)), -1, file),
+              kKeysPerWriter - 1);
   }
 }
 

@@ -53,7 +53,9 @@ protected:
   std::string releasePath() const { return dir_.file("release"); }
   std::string markerText() const { return readFile(markerPath()); }
   bool markerHas(const std::string &line) const {
-    return ("\n" + markerText()).find("\n" + line + "\n") != std::string::npos;
+    return std::string("\n")
+               .append(markerText())
+               .find(std::string("\n").append(line).append("\n")) != std::string::npos;
   }
 
   // Registers the fake service with a behaviour from its header comment.
