@@ -26,6 +26,7 @@ void ResetMonitorState() {
   state.previousTick = 0;
   state.respond = RunSpecifiedPrinterActions;
   state.setLastPass("N/A");
+  ResetResponseState();
 }
 
 } // namespace vltr::monitor

@@ -4,6 +4,7 @@
 // server reboots, and the outcome has already been reported.
 #pragma once
 
+#include "monitor/automatic_responses.h"
 #include "monitor/printer_config.h"
 #include "platform/spooler/spooler.h"
 
@@ -23,16 +24,14 @@ using PrinterResponse = std::function<int(
     const std::optional<std::string> &documentName, const std::optional<std::string> &notifyName,
     const std::string &printerName, CheckRecord &check, std::string *resultText)>;
 
-// Runs the check's configured response. Until the printer and job actions
-// and the generic responses exist, it does nothing for every action code.
+// Runs the check's configured response: codes 5 to 14 through the spooler
+// (printer is the check's open handle), every other code as a server
+// response. The job id, document and notify name come from the document
+// checks; the other checks pass 0 and none.
 int RunSpecifiedPrinterActions(spooler::Printer *printer, const std::string &findingText,
                                std::uint32_t jobId, const std::optional<std::string> &documentName,
                                const std::optional<std::string> &notifyName,
                                const std::string &printerName, CheckRecord &check,
                                std::string *resultText);
-
-// Clears the repeat-reboot marker LastRebootedFor when it names this check
-// type (case ignored), so a fault that returns may reboot again.
-void ClearLastRebootedFor(const std::string &checkTypeName);
 
 } // namespace vltr::monitor

@@ -3,6 +3,8 @@
 // enabled only by an Enabled value of exactly 1.
 #include "monitor/printer_config.h"
 
+#include "common/action_codes.h"
+
 #include "outside/vlTRREG.h"
 #include "platform/spooler/spooler.h"
 
@@ -63,7 +65,7 @@ static CheckRecord loadCheck(const std::string &printerPath, const char *typeNam
   std::string command;
   if (vlREG_ReadString(path, "Command", &command, kMaxCommandChars + 1) == VLREG_OK)
     check.command = command;
-  check.rebootResponse = check.actionCode == kRebootActionCode;
+  check.rebootResponse = check.actionCode == kActionReboot;
   return check;
 }
 

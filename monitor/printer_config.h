@@ -19,7 +19,6 @@ inline constexpr std::array<const char *, 6> kCheckTypeNames = {
     "Check Printer Paused",     "Check Printer Offline",
 };
 
-inline constexpr std::int32_t kRebootActionCode = 2;
 inline constexpr std::uint32_t kDefaultPrinterInterval = 5;
 inline constexpr std::size_t kMaxPrinterNameChars = 255;
 inline constexpr std::size_t kMaxCommandChars = 255;

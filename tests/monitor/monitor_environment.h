@@ -64,6 +64,16 @@ public:
     }));
   }
 
+  // The simulated spooler's state as it is now.
+  spooler::sim::SimState spoolerState() {
+    spooler::sim::SimState copy;
+    EXPECT_EQ(0, store_.update([&](spooler::sim::SimState &state) {
+      copy = state;
+      return false;
+    }));
+    return copy;
+  }
+
   // The alert records written so far, in number order.
   std::vector<AlertSeen> alerts() const {
     std::vector<AlertSeen> seen;
