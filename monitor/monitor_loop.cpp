@@ -75,10 +75,11 @@ void SpecificMonitor() {
   const int count = PrintServer_Config(&interval, &state.printers);
   if (count == 0 || interval == 0) {
     reportActivity("No configuration details specified or disabled");
+    // The file first: whoever reads the closing line finds the file written.
+    RecordConfigStatus("Server-specific", "NoConfigValues");
     vlLog_Write(3, 0, nullptr, kModule, "SpecificMonitor", "s",
                 "There are no monitoring tasks to perform or the monitoring interval is disabled. "
                 "The Print Specific Monitor will close");
-    RecordConfigStatus("Server-specific", "NoConfigValues");
     state.printerCount = 0;
     state.interval = 0;
     return;
