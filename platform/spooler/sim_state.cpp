@@ -2,6 +2,7 @@
 // anyone may edit), its writer and the cross-process lock around changes.
 #include "platform/spooler/sim_state.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -10,16 +11,20 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_set>
 
 namespace vltr::spooler::sim {
 
 static constexpr std::string_view kHeader = "vltr-simspool\t1";
 static constexpr std::size_t kMaxStateBytes = 64u << 20;
+// "job\tP\t1\tstatus=0\tpages=0\tsize=0\towner=\tdocument=" without its line end.
+static constexpr std::size_t kShortestJobRecord = 48;
 
 static std::vector<std::string_view> splitFields(std::string_view line);
 static bool parseNumber(std::string_view text, std::uint64_t limit, std::uint64_t *value);
 static bool fieldValue(std::string_view field, std::string_view key, std::string_view *value);
-static bool parseLine(std::string_view line, SimState *state, std::string *what);
+static bool parseLine(std::string_view line, SimState *state,
+                      std::unordered_set<std::string> *printerKeys, std::string *what);
 static std::string hexText(std::uint32_t value);
 static int readWholeFile(const std::string &path, std::string *text, std::string *errorText);
 static int writeAtomically(const std::string &directory, const std::string &text,
@@ -184,8 +189,11 @@ static bool fieldValue(std::string_view field, std::string_view key, std::string
   return true;
 }
 
-// One record line into the state; false with what is wrong.
-static bool parseLine(std::string_view line, SimState *state, std::string *what) {
+// One record line into the state; false with what is wrong. printerKeys
+// holds the nameKey of every printer read so far: a state of 500 printers
+// and 10000 jobs would otherwise cost millions of name comparisons a read.
+static bool parseLine(std::string_view line, SimState *state,
+                      std::unordered_set<std::string> *printerKeys, std::string *what) {
   auto fields = splitFields(line);
   std::string_view kind = fields[0];
   std::string_view value;
@@ -207,7 +215,7 @@ static bool parseLine(std::string_view line, SimState *state, std::string *what)
       *what = "bad printer record";
       return false;
     }
-    if (state->findPrinter(printer.name)) {
+    if (!printerKeys->insert(nameKey(printer.name)).second) {
       *what = "printer listed twice";
       return false;
     }
@@ -230,7 +238,7 @@ static bool parseLine(std::string_view line, SimState *state, std::string *what)
     }
     job.id = static_cast<std::uint32_t>(id);
     job.pages = static_cast<std::uint32_t>(pages);
-    if (!state->findPrinter(job.printer)) {
+    if (printerKeys->count(nameKey(job.printer)) == 0) {
       *what = "job of an unknown printer";
       return false;
     }
@@ -257,6 +265,17 @@ bool parseState(std::string_view text, SimState *state, std::string *error) {
   *state = SimState{};
   if (text.empty())
     return true;
+  // Room for every job at once: growing by doubling would hold the old and
+  // the new array together, and leave up to half of the last one unused.
+  // Counted lines are capped by what the text could hold as whole job
+  // records, so a damaged file cannot make this reserve more than a valid
+  // one of its size would need.
+  std::size_t jobRecords = text.starts_with("job\t") ? 1 : 0;
+  for (auto at = text.find("\njob\t"); at != std::string_view::npos;
+       at = text.find("\njob\t", at + 1))
+    ++jobRecords;
+  state->jobs.reserve(std::min(jobRecords, text.size() / kShortestJobRecord));
+  std::unordered_set<std::string> printerKeys;
   std::size_t lineNumber = 0;
   std::size_t start = 0;
   while (start < text.size()) {
@@ -272,7 +291,7 @@ bool parseState(std::string_view text, SimState *state, std::string *error) {
       what = "not a simulated spooler state";
     } else if (line.empty()) {
       continue;
-    } else if (parseLine(line, state, &what)) {
+    } else if (parseLine(line, state, &printerKeys, &what)) {
       continue;
     }
     if (error)
@@ -398,6 +417,9 @@ int SimStore::update(const std::function<bool(SimState &)> &change, std::string 
       *errorText = directory_ + "/spool.state: " + damage;
     result = SPOOLER_ERROR_INTERNAL;
   }
+  // The text is not needed past the parse; a sweep copies the state into
+  // its snapshot, and a large spooler should not hold three copies at once.
+  std::string().swap(text);
   if (result == SPOOLER_OK && change(state))
     result = writeAtomically(directory_, formatState(state), errorText);
   return result;

@@ -121,6 +121,10 @@ static std::string lowerCase(std::string text) {
   return text;
 }
 
+std::string nameKey(const std::string &name) {
+  return lowerCase(name);
+}
+
 bool sameName(const std::string &a, const std::string &b) {
   if (a.size() != b.size())
     return false;

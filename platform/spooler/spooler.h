@@ -134,6 +134,9 @@ struct JobInfo {
 
 // Printer and job names compare without regard to case, as the spoolers do.
 bool sameName(const std::string &a, const std::string &b);
+// A name's key in maps and sets: two names are the same exactly when their
+// keys are equal.
+std::string nameKey(const std::string &name);
 
 // Everything one sweep needs, read with one request for all printers and one
 // for all jobs. Handles opened from a snapshot answer their first reads from

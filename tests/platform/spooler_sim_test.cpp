@@ -152,8 +152,19 @@ TEST_F(SimSpoolerTest, ReadsPrintersAndJobs) {
   std::vector<PrinterInfo> all;
   ASSERT_EQ(SPOOLER_OK, spooler_->enumPrinters(&all));
   ASSERT_EQ(2u, all.size());
+  EXPECT_EQ(2u, all[0].jobCount);
   EXPECT_EQ("Annex", all[1].name);
   EXPECT_EQ(0u, all[1].jobCount);
+  // A sweep reads the same from the whole state at once.
+  Snapshot snapshot;
+  ASSERT_EQ(SPOOLER_OK, spooler_->takeSnapshot(&snapshot));
+  ASSERT_EQ(2u, snapshot.printers.size());
+  EXPECT_EQ(2u, snapshot.printers[0].jobCount);
+  std::vector<JobInfo> swept = snapshot.jobsOf("LAB");
+  ASSERT_EQ(2u, swept.size());
+  EXPECT_EQ("Lab", swept[0].printer);
+  EXPECT_EQ("One.doc", swept[0].document);
+  EXPECT_EQ("ann", swept[0].notifyName);
 }
 
 // Each change, as the state file shows it afterwards.
