@@ -1,9 +1,8 @@
-// Alert delivery by a real vlTRPrintQ /TRACE process: alerts raised through
-// NotifyError against the service's data directory and registry, e-mails
-// received by a loopback SMTP server.
-//
-// The printer monitoring loop does not exist yet, so the test raises the
-// alerts itself, exactly as a jammed printer's check will.
+// Alert delivery by a real vlTRPrintQ /TRACE process, e-mails received by a
+// loopback SMTP server. The main case raises its alert the real way: the
+// monitoring thread finds a jammed printer on the simulated spooler. The
+// failure and restart cases queue their alerts with NotifyError against the
+// service's data directory, as another process would.
 #include "alerting/alert_records.h"
 #include "alerting/pending_list.h"
 #include "outside/vlTRLog.h"
@@ -14,9 +13,12 @@
 #include "tests/support/smtp_test_server.h"
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/utsname.h>
 
 namespace fs = std::filesystem;
 using namespace vltr::test;
@@ -27,13 +29,36 @@ std::string dword(unsigned value) {
   return ServiceInstallation::number(value);
 }
 
-// A service installation with an SMTP server and three e-mail contacts:
-// level 3 (mask 4) reaches the first only; the second has another level and
-// the third a window that is never open.
+// Seconds since 1970 of an alert time "dd/mm/yyyy hh:mm:ss"; 0 if it is not one.
+std::time_t parseAlertTime(const std::string &text) {
+  std::tm local{};
+  if (std::sscanf(text.c_str(), "%d/%d/%d %d:%d:%d", &local.tm_mday, &local.tm_mon, &local.tm_year,
+                  &local.tm_hour, &local.tm_min, &local.tm_sec) != 6)
+    return 0;
+  local.tm_mon -= 1;
+  local.tm_year -= 1900;
+  local.tm_isdst = -1;
+  return std::mktime(&local);
+}
+
+// The text between label and the next CRLF in text; empty if absent.
+std::string fieldAfter(const std::string &text, const std::string &label) {
+  auto at = text.find(label);
+  if (at == std::string::npos)
+    return "";
+  at += label.size();
+  return text.substr(at, text.find("\r\n", at) - at);
+}
+
+// A service installation with an SMTP server and four e-mail contacts for
+// level 3 alerts (mask 4): the first (levels 2 and 3) and the fourth (its
+// window always open) receive them; the second has other levels and the
+// third a window that is never open.
 class Delivery : public ::testing::Test {
 protected:
-  void writeRegistry(int smtpPort) {
-    install_.writeRegistry({}, {},
+  void writeRegistry(int smtpPort, const ServiceInstallation::Values &extra = {},
+                     const std::string &moreKeys = "") {
+    install_.writeRegistry(extra, {},
                            "\"E-Mail Server\"=\"127.0.0.1\"\n"
                            "\"E-Mail Server Port\"=" +
                                dword(smtpPort) +
@@ -48,7 +73,35 @@ protected:
                                dword(4) +
                                "\n"
                                "\"EmailMask3\"=\"0000000\"\n\"EmailStartTime3\"=\"00:00\"\n"
-                               "\"EmailEndTime3\"=\"23:59\"\n");
+                               "\"EmailEndTime3\"=\"23:59\"\n"
+                               "\"EMAIL4\"=\"any-day@example.org\"\n\"EMAILLEVEL4\"=" +
+                               dword(4) +
+                               "\n"
+                               "\"EmailMask4\"=\"1111111\"\n\"EmailStartTime4\"=\"00:00\"\n"
+                               "\"EmailEndTime4\"=\"23:59\"\n");
+    if (!moreKeys.empty())
+      writeFile(install_.path("registry.reg"), readFile(install_.path("registry.reg")) + moreKeys);
+  }
+
+  // Monitoring of one printer of the simulated spooler in spool_, once a
+  // second: its error conditions check at alert level 3 (mask 4), no
+  // response, reporting at once and then quiet for an hour.
+  void writeMonitoredRegistry(int smtpPort, const std::string &printer) {
+    const std::string key = "HKEY_LOCAL_MACHINE\\Software\\Oskarn\\Velorin Trelli Print Queue "
+                            "Monitor\\CurrentVersion\\Printers\\Printer1";
+    writeRegistry(smtpPort,
+                  {{"PrintSpooler", ServiceInstallation::text("sim:" + spool_)},
+                   {"PrinterInterval", dword(1)}},
+                  "\n[" + key + "]\n\"Printer\"=\"" + printer + "\"\n\n[" + key +
+                      "\\Check Error Conditions]\n\"Enabled\"=" + dword(1) +
+                      "\n\"AlertLevel\"=" + dword(4) + "\n\"ActionToTake\"=" + dword(0) +
+                      "\n\"CountBeforeAction\"=" + dword(0) +
+                      "\n\"NonNotificationPeriod\"=" + dword(60) + "\n");
+  }
+
+  ProcessResult simSpool(std::vector<std::string> args) {
+    args.insert(args.begin(), {builtProgram("tools/vlTRSimSpool"), spool_});
+    return runProcess(args);
   }
 
   void SetUp() override {
@@ -61,7 +114,8 @@ protected:
     h.computerName = vltr::computerName();
   }
 
-  // The alert of a jammed printer, raised as its check does.
+  // A jam alert queued with NotifyError from this process, as another
+  // process of the installation would queue it.
   void raiseJam(const std::string &printer) {
     ASSERT_EQ(NotifyError(2, 4, 0, "Check Error Conditions", printer,
                           "The printer " + printer + " has a paper jam", printer),
@@ -88,38 +142,67 @@ protected:
   }
 
   ServiceInstallation install_;
+  TempDir spoolDir_;
+  std::string spool_ = spoolDir_.file("spool");
 };
 
 TEST_F(Delivery, JammedPrinterAlertReachesTheContactsWhoseLevelAndWindowAccept) {
+  ASSERT_EQ(simSpool({"add-printer", "LaserJet-3"}).exitCode, 0);
+  ASSERT_EQ(simSpool({"set-status", "LaserJet-3", "0x8"}).exitCode, 0);
   SmtpTestServer smtp;
-  writeRegistry(smtp.port());
+  writeMonitoredRegistry(smtp.port(), "LaserJet-3");
   auto service = startService();
-  raiseJam("LaserJet-3");
-  ASSERT_TRUE(smtp.waitForMessages(1)) << install_.logText();
+  ASSERT_TRUE(smtp.waitForMessages(2, std::chrono::seconds(40))) << install_.logText();
+  const std::time_t received = std::time(nullptr);
   // The first record of the installation.
-  std::string time =
-      vltr::profile::getString("Default", "Time", "", install_.dataDirectory() + "/PRQ1.err");
+  const std::string record = install_.dataDirectory() + "/PRQ1.err";
+  const std::string detected = vltr::profile::getString("Default", "Time", "", record);
   service->signal(SIGINT);
   ASSERT_EQ(service->wait(std::chrono::seconds(60)), 0) << service->err();
 
-  ASSERT_EQ(smtp.messageCount(), 1u);
-  SmtpTestServer::Message message = smtp.messages()[0];
-  EXPECT_EQ(message.recipients, std::vector<std::string>{" <ops@example.org>"});
-  std::string host = vltr::computerName();
-  EXPECT_EQ(message.data.rfind("To: ops@example.org\r\nSubject: * Error detected on Server " +
-                                   host +
-                                   " (Check Error Conditions)\r\n\r\n\nThe "
-                                   "Velorin/Trelli Print Queue Monitor has detected the "
-                                   "following error on server " +
-                                   host + " ...\r\n\r\nThe printer LaserJet-3 has a paper jam",
-                               0),
-            0u)
-      << message.data;
-  for (const std::string &line : std::vector<std::string>{
-           "Error/Check Being Performed: Check Error Conditions\r\n",
-           "Error Detected at: " + time + "\r\n", "Source of Error: LaserJet-3\r\n",
-           "Server Name: " + host + "\r\n", "O/S Type: " + vltr::osName() + "\r\n"})
-    EXPECT_NE(message.data.find(line), std::string::npos) << line << message.data;
+  // One record, one connection and message per accepted contact, in
+  // contact order, and nothing for the other level or the closed window.
+  EXPECT_FALSE(fileExists(install_.dataDirectory() + "/PRQ2.err"));
+  ASSERT_EQ(smtp.messageCount(), 2u);
+  const std::vector<std::string> recipients = {"ops@example.org", "any-day@example.org"};
+  const std::string host = vltr::computerName();
+  utsname kernel{};
+  ASSERT_EQ(uname(&kernel), 0);
+  const std::string dashes =
+      "- - - - - - - - - - - - - - - - - - - - - - - - - - - - - - - - - - - - - - - - - - - - - "
+      "- - -";
+  for (std::size_t i = 0; i < recipients.size(); ++i) {
+    const SmtpTestServer::Message message = smtp.messages()[i];
+    EXPECT_EQ(message.recipients, std::vector<std::string>{" <" + recipients[i] + ">"});
+    // Raised after the record's time and before the mail arrived. The
+    // client ends the text with an empty line before SMTP's "." line.
+    const std::string raised = fieldAfter(message.data, "Notification (e-mail) raised at: ");
+    EXPECT_GE(parseAlertTime(raised), parseAlertTime(detected)) << raised;
+    EXPECT_LE(parseAlertTime(raised), received) << raised;
+    EXPECT_EQ(message.data,
+              "To: " + recipients[i] + "\r\nSubject: * Error detected on Server " + host +
+                  " (Printer Error)\r\n\r\n"
+                  "\nThe Velorin/Trelli Print Queue Monitor has detected the following error on "
+                  "server " +
+                  host +
+                  " ...\r\n\r\n"
+                  "A monitored error condition has been detected on printer LaserJet-3. A paper "
+                  "jam has occurred. Printing has stopped ...\r\n\r\n" +
+                  dashes +
+                  "\r\n\r\nAdditional information on this error follow ...\r\n\r\n"
+                  "Error/Check Being Performed: Printer Error\r\n"
+                  "Error Detected at: " +
+                  detected + "\r\nNotification (e-mail) raised at: " + raised +
+                  "\r\nSource of Error: LaserJet-3\r\nServer Name: " + host +
+                  "\r\nO/S Type: " + vltr::osName() + "\r\nLatest Service Pack: " + kernel.release +
+                  "\r\n\r\n" + dashes +
+                  "\r\n\r\nIf this should not be considered an error, the check value is "
+                  "incorrect or you do not wish to receive this notification, simply edit the "
+                  "check using the Trelli Monitor Configuration Utility.\r\n\r\n"
+                  "Thank you for choosing Velorin as your monitoring solution!\r\n"
+                  "For the very latest information please visit "
+                  "http://www.velorin-trelli.example\r\n\r\n");
+  }
   EXPECT_TRUE(vltr::alerting::ReadPendingRecords().empty());
   EXPECT_NE(install_.logText().find("Worker thread ended: Alerting thread"), std::string::npos);
 }
