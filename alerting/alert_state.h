@@ -4,9 +4,12 @@
 // ones (host().locks.alertFile and host().locks.alertCounter).
 #pragma once
 
+#include "alerting/pending_list.h"
+
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace vltr::alerting {
 
@@ -23,6 +26,11 @@ struct AlertState {
   // delivery but could not be removed from the list. It is not handed out
   // again; the next take tries once more to remove it.
   std::string undeletedPendingHead;
+
+  // The notification thread's only: entries it delivered but could not
+  // remove from the list. They are not delivered again; the next delivery
+  // pass removes them first and delivers nothing until it can.
+  std::vector<PendingDelivery> deliveredUnremoved;
 };
 
 AlertState &alertState();

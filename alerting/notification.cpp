@@ -5,12 +5,21 @@
 // at its next start and delivers it then (at worst a second time); taking
 // it off the list before delivery would lose it.
 //
+// Removal is a durable rewrite of the whole list (two fsyncs), which costs
+// more than an e-mail to a nearby server. Delivered entries are therefore
+// removed in batches, one rewrite for up to kBatchEntries of them or for
+// what was delivered in kBatchTime: a kill re-delivers at most one batch,
+// and loses nothing. A record whose number comes round again while its
+// entry waits for the rewrite holds a new alert and stays listed
+// (RemoveDeliveredRecords).
+//
 // Besides the alert event the thread looks at the pending list about once
 // a second: entries queued by another process (a second service instance,
 // a test fixture) have no way to set this process's event.
 #include "alerting/notification.h"
 
 #include "alerting/alert_records.h"
+#include "alerting/alert_state.h"
 #include "alerting/email.h"
 #include "alerting/netsend.h"
 #include "alerting/notification_values.h"
@@ -19,6 +28,7 @@
 #include "outside/vlTRLog.h"
 #include "service/host/service_host.h"
 
+#include <chrono>
 #include <sys/stat.h>
 
 namespace vltr::alerting {
@@ -28,6 +38,11 @@ namespace {
 constexpr int kAlertActionLogOnly = 1;
 constexpr int kWaitSliceMs = 200;
 constexpr int kSlicesPerListLook = 5;
+constexpr std::size_t kBatchEntries = 32;
+constexpr auto kBatchTime = std::chrono::seconds(1);
+// How long a drained list is watched for one more alert before the rewrite:
+// alerts of a burst then share it, and a lone alert waits no longer.
+constexpr int kLingerMs = 20;
 
 void report(const std::string &text) {
   ReportConsoleActivity(console::kActivityAlertNotify, text);
@@ -49,26 +64,49 @@ bool pendingListHasEntries() {
 
 int DeliverPendingAlerts() {
   service::ServiceHost &h = service::host();
-  int delivered = 0;
-  std::string unremovable;
-  while (std::optional<std::string> path = PeekNextPendingRecord()) {
-    if (*path == unremovable) {
-      // Delivered already; the list could not be rewritten. Try once more,
-      // then leave it for the next wake rather than deliver it again now.
-      if (!RemovePendingRecord(*path))
-        break;
-      continue;
-    }
-    report("------------ Alert notification detected ------------");
-    TriggerAlertFromFile(*path);
-    report("------------ Alert notification complete ------------");
-    ++delivered;
-    if (!RemovePendingRecord(*path))
-      unremovable = *path;
-    if (h.stopEvent.isSet())
-      break;
+  std::vector<PendingDelivery> &unremoved = alertState().deliveredUnremoved;
+  // Delivered already, but the list could not be rewritten then: remove
+  // them before anything else is delivered, rather than deliver them again.
+  if (!unremoved.empty()) {
+    if (!RemoveDeliveredRecords(unremoved))
+      return 0;
+    unremoved.clear();
   }
-  return delivered;
+  using Clock = std::chrono::steady_clock;
+  int delivered = 0;
+  std::vector<PendingDelivery> done; // delivered, still listed
+  Clock::time_point batchStart;
+  bool stopping = false;
+  for (;;) {
+    // Reset before looking, so an alert queued after the look sets it again.
+    h.alertEvent.reset();
+    std::vector<PendingDelivery> batch = PeekPendingRecords(kBatchEntries - done.size(), done);
+    if (batch.empty() && !done.empty() && !stopping && Clock::now() - batchStart < kBatchTime &&
+        h.alertEvent.wait(kLingerMs))
+      continue; // another alert came: deliver it before the rewrite
+    if (done.empty())
+      batchStart = Clock::now();
+    for (PendingDelivery &entry : batch) {
+      report("------------ Alert notification detected ------------");
+      TriggerAlertFromFile(entry.path);
+      report("------------ Alert notification complete ------------");
+      ++delivered;
+      done.push_back(std::move(entry));
+      stopping = h.stopEvent.isSet();
+      if (stopping || Clock::now() - batchStart >= kBatchTime)
+        break;
+    }
+    const bool full = done.size() >= kBatchEntries || Clock::now() - batchStart >= kBatchTime;
+    if (!batch.empty() && !full && !stopping)
+      continue;
+    if (!RemoveDeliveredRecords(done)) {
+      unremoved = std::move(done);
+      return delivered;
+    }
+    done.clear();
+    if (batch.empty() || stopping)
+      return delivered;
+  }
 }
 
 void RunAlertNotification() {

@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,6 +94,15 @@ void syncDirectoryOf(const std::string &path) {
   close(fd);
 }
 
+// A record's whole text, for telling whether it changed; records are small,
+// and the list's limit bounds the read all the same.
+std::optional<std::string> recordText(const std::string &path) {
+  std::string text;
+  if (!readWholeFile(path, &text))
+    return std::nullopt;
+  return text;
+}
+
 // Removes the line from the list text; true when the list now holds the rest.
 bool removeLine(const std::string &text, const ListLine &line, const std::string &listPath) {
   std::string rest = text.substr(0, line.begin) + text.substr(line.end);
@@ -156,29 +166,52 @@ std::optional<std::string> TakeNextPendingRecord() {
   }
 }
 
-std::optional<std::string> PeekNextPendingRecord() {
-  std::lock_guard lock(service::host().locks.alertFile);
-  std::string text;
-  if (!readWholeFile(PendingListPath(), &text))
-    return std::nullopt;
-  std::vector<ListLine> lines = splitLines(text);
-  const ListLine *first = firstEntry(lines);
-  if (first == nullptr)
-    return std::nullopt;
-  return first->entry;
+std::vector<PendingDelivery> PeekPendingRecords(std::size_t limit,
+                                                const std::vector<PendingDelivery> &delivered) {
+  std::vector<PendingDelivery> entries;
+  // Records are read outside the lock: it guards the list, not the records,
+  // and a record rewritten from here on shows as changed at the removal.
+  for (const std::string &path : ReadPendingRecords()) {
+    if (entries.size() >= limit)
+      break;
+    PendingDelivery entry{path, recordText(path)};
+    bool deliveredAlready = false;
+    for (const PendingDelivery &done : delivered)
+      deliveredAlready =
+          deliveredAlready || (done.path == path && done.recordText == entry.recordText);
+    if (!deliveredAlready)
+      entries.push_back(std::move(entry));
+  }
+  return entries;
 }
 
-bool RemovePendingRecord(const std::string &recordPath) {
+bool RemoveDeliveredRecords(const std::vector<PendingDelivery> &delivered) {
+  if (delivered.empty())
+    return true;
   std::lock_guard lock(service::host().locks.alertFile);
   std::string listPath = PendingListPath();
   std::string text;
   if (!readWholeFile(listPath, &text))
-    return false;
+    return access(listPath.c_str(), F_OK) != 0 && errno == ENOENT; // no list: nothing to remove
+  // Compared under the lock: NotifyError writes a record before it looks for
+  // its path in the list under this lock, so a record rewritten after this
+  // comparison finds its entry gone and queues it again.
+  std::set<std::string> removable;
+  for (const PendingDelivery &entry : delivered)
+    if (recordText(entry.path) == entry.recordText)
+      removable.insert(entry.path);
+  std::string rest;
+  bool removed = false;
   for (const ListLine &line : splitLines(text)) {
-    if (line.entry == recordPath)
-      return removeLine(text, line, listPath);
+    if (!line.entry.empty() && removable.count(line.entry) != 0) {
+      removed = true;
+      continue;
+    }
+    rest.append(text, line.begin, line.end - line.begin);
   }
-  return false;
+  if (!removed)
+    return true;
+  return ReplaceWithRemainingFile(rest, listPath, PendingListTemporaryPath()) == 1;
 }
 
 std::vector<std::string> ReadPendingRecords() {

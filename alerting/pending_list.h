@@ -22,10 +22,25 @@ std::string PendingListTemporaryPath();
 // can be removed, later takes report nothing to do rather than repeat it.
 std::optional<std::string> TakeNextPendingRecord();
 
-// For a consumer that removes an entry only after delivering it: the oldest
-// entry, left in place, and its removal.
-std::optional<std::string> PeekNextPendingRecord();
-bool RemovePendingRecord(const std::string &recordPath);
+// An entry handed to delivery, with the text its record held just before
+// (none: the record could not be read).
+struct PendingDelivery {
+  std::string path;
+  std::optional<std::string> recordText;
+};
+
+// For a consumer that removes entries only after delivering them, several
+// at a time: the oldest entries, at most limit, left in place, each with
+// its record's text read now. Entries of delivered are passed over unless
+// their record changed since.
+std::vector<PendingDelivery> PeekPendingRecords(std::size_t limit,
+                                                const std::vector<PendingDelivery> &delivered = {});
+
+// Removes the delivered entries in one rewrite, except an entry whose record
+// no longer holds the text it was delivered with: its number came round
+// again, and the record now holds a new alert that is still to be delivered.
+// False, with the list unchanged, when the list cannot be rewritten.
+bool RemoveDeliveredRecords(const std::vector<PendingDelivery> &delivered);
 
 // The entries in list order (for pages and checks).
 std::vector<std::string> ReadPendingRecords();

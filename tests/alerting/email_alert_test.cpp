@@ -165,20 +165,42 @@ TEST_F(EmailAlert, LogOnlyActionAndNobodyToNotifySendNothing) {
   EXPECT_EQ(internalErrors("Alerting Error"), 0);
 }
 
+// More alerts than one removal batch takes: each delivered once, in order.
 TEST_F(EmailAlert, DeliveryTakesPendingRecordsInOrderAndEmptiesTheList) {
   contact(1, "all@example.org", 1023);
   ASSERT_EQ(vlREG_WriteString(key_, "TitleText", "<$$ERROR>"), 0);
   ASSERT_EQ(vlREG_WriteString(key_, "MessageText", "body"), 0);
-  for (const char *message : {"first", "second", "third"})
-    raise(1, 0, message);
-  EXPECT_EQ(alerting::DeliverPendingAlerts(), 3);
+  std::vector<std::string> expected;
+  for (int i = 1; i <= 45; ++i) {
+    raise(1, 0, "alert " + std::to_string(i));
+    expected.push_back("Subject: alert " + std::to_string(i) + "\r\n\r\nbody\r\n\r\n");
+  }
+  EXPECT_EQ(alerting::DeliverPendingAlerts(), 45);
   EXPECT_TRUE(alerting::ReadPendingRecords().empty());
   std::vector<std::string> subjects;
   for (const auto &message : server_.messages())
     subjects.push_back(message.data.substr(message.data.find("Subject: ")));
-  EXPECT_EQ(subjects, (std::vector<std::string>{"Subject: first\r\n\r\nbody\r\n\r\n",
-                                                "Subject: second\r\n\r\nbody\r\n\r\n",
-                                                "Subject: third\r\n\r\nbody\r\n\r\n"}));
+  EXPECT_EQ(subjects, expected);
+}
+
+// Delivered entries that cannot be removed are not delivered again, and
+// hold back later ones until the list can be rewritten.
+TEST_F(EmailAlert, DeliveredRecordsThatCannotBeRemovedAreNotDeliveredAgain) {
+  contact(1, "all@example.org", 1023);
+  raise(1, 0, "first");
+  raise(1, 0, "second");
+  // A directory where the temporary file must go: it cannot be created.
+  std::filesystem::create_directory(alerting::PendingListTemporaryPath());
+  EXPECT_EQ(alerting::DeliverPendingAlerts(), 2);
+  EXPECT_EQ(alerting::ReadPendingRecords().size(), 2u);
+  raise(1, 0, "third");
+  EXPECT_EQ(alerting::DeliverPendingAlerts(), 0);
+  EXPECT_EQ(server_.messageCount(), 2u);
+  std::filesystem::remove(alerting::PendingListTemporaryPath());
+  EXPECT_EQ(alerting::DeliverPendingAlerts(), 1);
+  EXPECT_TRUE(alerting::ReadPendingRecords().empty());
+  ASSERT_EQ(server_.messageCount(), 3u);
+  EXPECT_NE(server_.messages()[2].data.find("third"), std::string::npos);
 }
 
 TEST_F(EmailAlert, ThreadWakesOnTheAlertEventAndEndsOnStop) {
