@@ -97,7 +97,9 @@ TEST(ProcessStart, ChildGetsNoDescriptorsAndNoBlockedSignals) {
   close(leaked);
   // ls's own directory descriptor comes and goes; only 0-2 may be inherited.
   EXPECT_EQ(report.substr(0, 6), "0 1 2 ") << report;
-  EXPECT_EQ(report.find(" " + std::to_string(leaked) + " "), std::string::npos) << report;
+  EXPECT_EQ(report.find(std::string(" ").append(std::to_string(leaked)).append(" ")),
+            std::string::npos)
+      << report;
   EXPECT_NE(report.find("SigBlk:\t0000000000000000"), std::string::npos) << report;
 }
 
