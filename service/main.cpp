@@ -1,6 +1,7 @@
 // vlTRPrintQ: registers or removes its service entry, runs in the
 // foreground in trace mode, or hands itself to the Service Control Manager.
 #include "outside/vlTRLog.h"
+#include "platform/allocator.h"
 #include "platform/scm/scm.h"
 #include "service/host/service_host.h"
 #include "service/service.h"
@@ -22,6 +23,7 @@ static int finish(int code) {
 }
 
 int main(int argc, char **argv) {
+  vltr::UseFewAllocatorArenas();
   vlLog_SetProgramName("vlTRPrintQ");
   if (argc >= 2) {
     std::string first = argv[1];
