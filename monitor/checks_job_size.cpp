@@ -82,6 +82,21 @@ void raiseValue(CheckRecord &check, std::int64_t measure) {
     check.currentValue = static_cast<std::int32_t>(std::min<std::int64_t>(measure, INT32_MAX));
 }
 
+// Both passes look at the same jobs the same way: every countable job
+// raises the check's value, and those above the threshold get `over`.
+template <typename Over>
+void forJobsOverLimit(const std::vector<spooler::JobInfo> &jobs, CheckRecord &check, int mode,
+                      Over over) {
+  for (const spooler::JobInfo &job : jobs) {
+    if (!IsCountableJob(job, check.includePaused))
+      continue;
+    const std::int64_t measure = measureOf(job, mode);
+    raiseValue(check, measure);
+    if (measure > check.threshold)
+      over(job, measure);
+  }
+}
+
 } // namespace
 
 int CheckPrinterQueueJobSize(int mode, spooler::Printer *printer, const std::string &printerName,
@@ -98,20 +113,14 @@ int CheckPrinterQueueJobSize(int mode, spooler::Printer *printer, const std::str
     std::vector<spooler::JobInfo> jobs;
     std::string responseFinding;
     if (readQueue(*printer, &jobs, &responseFinding)) {
-      for (const spooler::JobInfo &job : jobs) {
-        if (!IsCountableJob(job, check.includePaused))
-          continue;
-        const std::int64_t measure = measureOf(job, mode);
-        raiseValue(check, measure);
-        if (measure <= check.threshold)
-          continue;
+      forJobsOverLimit(jobs, check, mode, [&](const spooler::JobInfo &job, std::int64_t measure) {
         std::string result;
         int outcome =
             monitorState().respond(printer, overLimitText(mode, measure, check.threshold), job.id,
                                    job.document, job.notifyName, printerName, check, &result);
         if (outcome == 2)
           keptResult = result.substr(0, 259);
-      }
+      });
     }
 
     jobs.clear();
@@ -119,13 +128,7 @@ int CheckPrinterQueueJobSize(int mode, spooler::Printer *printer, const std::str
     if (!readQueue(*printer, &jobs, &finding)) {
       retrievalFault = true;
     } else {
-      for (const spooler::JobInfo &job : jobs) {
-        if (!IsCountableJob(job, check.includePaused))
-          continue;
-        const std::int64_t measure = measureOf(job, mode);
-        raiseValue(check, measure);
-        if (measure <= check.threshold)
-          continue;
+      forJobsOverLimit(jobs, check, mode, [&](const spooler::JobInfo &job, std::int64_t measure) {
         anyOverLimit = true;
         check.consecutiveCount = 0;
         check.lastReportTick = now;
@@ -134,7 +137,7 @@ int CheckPrinterQueueJobSize(int mode, spooler::Printer *printer, const std::str
         ::NotifyError(alerting::kErrorTypeMonitor, check.alertLevel, check.actionCode,
                       "Print Document Size Error", printerName, message, printerName, job.document,
                       std::to_string(measure));
-      }
+      });
     }
     if (!retrievalFault && !keptResult.empty() && !anyOverLimit &&
         service::host().settings.notifyRunningActions != 0) {
