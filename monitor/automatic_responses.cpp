@@ -57,6 +57,7 @@ int reboot(int alertType, int levelMask, int actionCode, const std::string &chec
     return 3;
   }
 
+  state.markerMayBeSet = true;
   vlREG_WriteString(VLTR_ROOT_KEY, "LastRebootedFor", checkName.substr(0, kMarkerLimit));
   activity("The server will be restarted in response to the check " + checkName);
   vlLog_WriteEvent(2, kModule, "RunSpecifiedActions", "ss",
@@ -178,6 +179,7 @@ ResponseState &responseState() {
 void ResetResponseState() {
   ResponseState &state = responseState();
   state.rebootInProgress = false;
+  state.markerMayBeSet = true;
   state.rebootDelay = std::chrono::milliseconds(30'000);
   std::lock_guard lock(state.waitTimeMutex);
   state.printActionWaitTime.reset();
@@ -196,11 +198,18 @@ int RunSpecifiedActions(int alertType, int levelMask, int actionCode, const std:
 }
 
 void ClearLastRebootedFor(const std::string &checkTypeName) {
-  std::string marker;
-  if (vlREG_ReadString(VLTR_ROOT_KEY, "LastRebootedFor", &marker, kMarkerLimit + 1) != VLREG_OK)
+  ResponseState &state = responseState();
+  if (!state.markerMayBeSet)
     return;
-  if (strcasecmp(marker.c_str(), checkTypeName.c_str()) == 0)
-    vlREG_WriteString(VLTR_ROOT_KEY, "LastRebootedFor", "");
+  std::string marker;
+  int code = vlREG_ReadString(VLTR_ROOT_KEY, "LastRebootedFor", &marker, kMarkerLimit + 1);
+  if (code == VLREG_NOT_FOUND || (code == VLREG_OK && marker.empty())) {
+    state.markerMayBeSet = false;
+    return;
+  }
+  if (code == VLREG_OK && strcasecmp(marker.c_str(), checkTypeName.c_str()) == 0 &&
+      vlREG_WriteString(VLTR_ROOT_KEY, "LastRebootedFor", "") == VLREG_OK)
+    state.markerMayBeSet = false;
 }
 
 void RestartWindows() {

@@ -19,6 +19,9 @@ namespace vltr::monitor {
 struct ResponseState {
   // Set when a restart is decided; cleared only when a repeat is refused.
   std::atomic<bool> rebootInProgress{false};
+  // False once LastRebootedFor is known to be empty: only this service
+  // writes it, so the healthy checks of every pass need not read it again.
+  std::atomic<bool> markerMayBeSet{true};
   // The pause that lets the reboot alert go out before the restart.
   std::chrono::milliseconds rebootDelay{30'000};
   // PrintActionWaitTime, read on first use.
