@@ -10,6 +10,7 @@
 #include "alerting/alert_records.h"
 #include "alerting/alert_state.h"
 #include "outside/vlTRLog.h"
+#include "platform/file_io.h"
 #include "service/host/service_host.h"
 
 #include <cerrno>
@@ -69,29 +70,6 @@ std::vector<ListLine> splitLines(const std::string &text) {
     at = end;
   }
   return lines;
-}
-
-bool writeAll(int fd, const std::string &text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    ssize_t written = write(fd, text.data() + done, text.size() - done);
-    if (written < 0 && errno == EINTR)
-      continue;
-    if (written <= 0)
-      return false;
-    done += static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
-void syncDirectoryOf(const std::string &path) {
-  std::size_t slash = path.rfind('/');
-  std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0)
-    return;
-  fsync(fd);
-  close(fd);
 }
 
 // A record's whole text, for telling whether it changed; records are small,
@@ -268,10 +246,10 @@ int AddToUnsentMsgFile(const std::string &recordPath, const std::string &listPat
   // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) on
   // inserting a literal in front of a string.
   line.append(recordPath).push_back('\n');
-  bool written = writeAll(fd, line) && fsync(fd) == 0;
+  bool written = vltr::WriteAll(fd, line) && fsync(fd) == 0;
   close(fd);
   if (!existed)
-    syncDirectoryOf(listPath);
+    vltr::SyncDirectoryOf(listPath);
   if (!written) {
     vlLog_Write(1, 0, nullptr, kAlertModule, "AddToUnsentMsgFile", "ss",
                 "Couldn't open the unsent message file ", listPath);
@@ -288,7 +266,7 @@ int ReplaceWithRemainingFile(const std::string &remaining, const std::string &li
                 "Unable to open the temporary file ", temporaryPath);
     return 0;
   }
-  bool written = writeAll(fd, remaining) && fsync(fd) == 0;
+  bool written = vltr::WriteAll(fd, remaining) && fsync(fd) == 0;
   written = close(fd) == 0 && written;
   if (!written || rename(temporaryPath.c_str(), listPath.c_str()) != 0) {
     unlink(temporaryPath.c_str());
@@ -296,6 +274,6 @@ int ReplaceWithRemainingFile(const std::string &remaining, const std::string &li
                 "Unable to open the temporary file ", temporaryPath);
     return 0;
   }
-  syncDirectoryOf(listPath);
+  vltr::SyncDirectoryOf(listPath);
   return 1;
 }

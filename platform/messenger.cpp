@@ -3,6 +3,7 @@
 // cannot hold up alert delivery.
 #include "platform/messenger.h"
 
+#include "platform/file_io.h"
 #include "platform/sysinfo.h"
 
 #include <cerrno>
@@ -70,19 +71,6 @@ std::string terminalText(const std::string &text) {
   return out;
 }
 
-bool writeAll(int fd, const std::string &text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    ssize_t wrote = write(fd, text.data() + done, text.size() - done);
-    if (wrote < 0 && errno == EINTR)
-      continue;
-    if (wrote <= 0)
-      return false;
-    done += static_cast<std::size_t>(wrote);
-  }
-  return true;
-}
-
 } // namespace
 
 int NetMessageBufferSend(const std::string &server, const std::string &name,
@@ -101,7 +89,7 @@ int NetMessageBufferSend(const std::string &server, const std::string &name,
       lastError = errno;
       continue;
     }
-    if (writeAll(fd, shown))
+    if (vltr::WriteAll(fd, shown))
       delivered = true;
     else
       lastError = errno != 0 ? errno : EIO;

@@ -10,6 +10,7 @@
 #include "platform/profile.h"
 
 #include "outside/vlTRLog.h"
+#include "platform/file_io.h"
 #include "platform/ini_file.h"
 
 #include <algorithm>
@@ -136,19 +137,6 @@ bool lockWholeFile(int fd) {
   return true;
 }
 
-bool writeAll(int fd, const std::string &text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    ssize_t written = write(fd, text.data() + done, text.size() - done);
-    if (written < 0 && errno == EINTR)
-      continue;
-    if (written <= 0)
-      return false;
-    done += static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
 struct PathParts {
   std::string directory; // with a trailing slash, "./" for a bare name
   std::string base;
@@ -187,7 +175,7 @@ bool replaceFile(const std::string &file, const std::string &text, const struct 
     }
     written = fchmod(fd.get(), old->st_mode & 07777) == 0;
   }
-  written = written && writeAll(fd.get(), text) && fsync(fd.get()) == 0;
+  written = written && vltr::WriteAll(fd.get(), text) && fsync(fd.get()) == 0;
   int error = errno;
   if (!written || rename(temporary.c_str(), file.c_str()) != 0) {
     error = written ? errno : error;
@@ -196,9 +184,7 @@ bool replaceFile(const std::string &file, const std::string &text, const struct 
     return false;
   }
   // The rename itself is durable only once the directory is on disk too.
-  FileDescriptor directoryFd(open(parts.directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (directoryFd.get() >= 0)
-    fsync(directoryFd.get());
+  vltr::SyncDirectoryOf(file);
   return true;
 }
 
