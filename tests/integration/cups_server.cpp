@@ -54,7 +54,9 @@ const char *const kPolicy = R"(<Location />
 </Policy>
 )";
 
-std::string backendScript() { return sourceFile("tests/fixtures/cups_test_backend"); }
+std::string backendScript() {
+  return sourceFile("tests/fixtures/cups_test_backend");
+}
 
 } // namespace
 

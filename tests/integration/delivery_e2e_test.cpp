@@ -29,18 +29,6 @@ std::string dword(unsigned value) {
   return ServiceInstallation::number(value);
 }
 
-// Seconds since 1970 of an alert time "dd/mm/yyyy hh:mm:ss"; 0 if it is not one.
-std::time_t parseAlertTime(const std::string &text) {
-  std::tm local{};
-  if (std::sscanf(text.c_str(), "%d/%d/%d %d:%d:%d", &local.tm_mday, &local.tm_mon, &local.tm_year,
-                  &local.tm_hour, &local.tm_min, &local.tm_sec) != 6)
-    return 0;
-  local.tm_mon -= 1;
-  local.tm_year -= 1900;
-  local.tm_isdst = -1;
-  return std::mktime(&local);
-}
-
 // The text between label and the next CRLF in text; empty if absent.
 std::string fieldAfter(const std::string &text, const std::string &label) {
   auto at = text.find(label);
@@ -87,16 +75,10 @@ protected:
   // second: its error conditions check at alert level 3 (mask 4), no
   // response, reporting at once and then quiet for an hour.
   void writeMonitoredRegistry(int smtpPort, const std::string &printer) {
-    const std::string key = "HKEY_LOCAL_MACHINE\\Software\\Oskarn\\Velorin Trelli Print Queue "
-                            "Monitor\\CurrentVersion\\Printers\\Printer1";
     writeRegistry(smtpPort,
                   {{"PrintSpooler", ServiceInstallation::text("sim:" + spool_)},
                    {"PrinterInterval", dword(1)}},
-                  "\n[" + key + "]\n\"Printer\"=\"" + printer + "\"\n\n[" + key +
-                      "\\Check Error Conditions]\n\"Enabled\"=" + dword(1) +
-                      "\n\"AlertLevel\"=" + dword(4) + "\n\"ActionToTake\"=" + dword(0) +
-                      "\n\"CountBeforeAction\"=" + dword(0) +
-                      "\n\"NonNotificationPeriod\"=" + dword(60) + "\n");
+                  monitoredPrinterKeys(1, {.printer = printer, .check = "Check Error Conditions"}));
   }
 
   ProcessResult simSpool(std::vector<std::string> args) {

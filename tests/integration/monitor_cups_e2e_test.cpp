@@ -17,17 +17,10 @@ using namespace vltr::test;
 
 namespace {
 
-const std::string kRoot =
-    "HKEY_LOCAL_MACHINE\\Software\\Oskarn\\Velorin Trelli Print Queue Monitor\\CurrentVersion";
-
 std::string printerKeys(const std::string &printer, const std::string &check,
                         unsigned countBeforeAction) {
-  const std::string key = kRoot + "\\Printers\\Printer1";
-  return "\n[" + key + "]\n\"Printer\"=\"" + printer + "\"\n\n[" + key + "\\" + check +
-         "]\n\"Enabled\"=" + ServiceInstallation::number(1) +
-         "\n\"AlertLevel\"=" + ServiceInstallation::number(4) +
-         "\n\"CountBeforeAction\"=" + ServiceInstallation::number(countBeforeAction) +
-         "\n\"NonNotificationPeriod\"=" + ServiceInstallation::number(60) + "\n";
+  return monitoredPrinterKeys(
+      1, {.printer = printer, .check = check, .countBeforeAction = countBeforeAction});
 }
 
 class MonitorCupsEndToEnd : public ::testing::Test {

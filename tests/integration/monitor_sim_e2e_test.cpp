@@ -18,31 +18,11 @@ using namespace vltr::test;
 
 namespace {
 
-const std::string kRoot =
-    "HKEY_LOCAL_MACHINE\\Software\\Oskarn\\Velorin Trelli Print Queue Monitor\\CurrentVersion";
-
-// Registry text of a monitored printer with one check.
+// Monitoring of one printer with one check, no response.
 std::string printerKeys(int number, const std::string &printer, const std::string &check,
                         unsigned countBeforeAction) {
-  const std::string key = kRoot + "\\Printers\\Printer" + std::to_string(number);
-  return "\n[" + key + "]\n\"Printer\"=\"" + printer + "\"\n\n[" + key + "\\" + check +
-         "]\n\"Enabled\"=" + ServiceInstallation::number(1) +
-         "\n\"AlertLevel\"=" + ServiceInstallation::number(4) +
-         "\n\"ActionToTake\"=" + ServiceInstallation::number(0) +
-         "\n\"CountBeforeAction\"=" + ServiceInstallation::number(countBeforeAction) +
-         "\n\"NonNotificationPeriod\"=" + ServiceInstallation::number(60) + "\n";
-}
-
-// Seconds since 1970 of an alert time "dd/mm/yyyy hh:mm:ss".
-std::time_t parseAlertTime(const std::string &text) {
-  std::tm local{};
-  if (std::sscanf(text.c_str(), "%d/%d/%d %d:%d:%d", &local.tm_mday, &local.tm_mon, &local.tm_year,
-                  &local.tm_hour, &local.tm_min, &local.tm_sec) != 6)
-    return 0;
-  local.tm_mon -= 1;
-  local.tm_year -= 1900;
-  local.tm_isdst = -1;
-  return std::mktime(&local);
+  return monitoredPrinterKeys(
+      number, {.printer = printer, .check = check, .countBeforeAction = countBeforeAction});
 }
 
 class MonitorSimEndToEnd : public ::testing::Test {

@@ -19,51 +19,9 @@ using namespace vltr::test;
 
 namespace {
 
-const std::string kRoot =
-    "HKEY_LOCAL_MACHINE\\Software\\Oskarn\\Velorin Trelli Print Queue Monitor\\CurrentVersion";
-
-struct CheckKeys {
-  CheckKeys(std::string printerName, std::string checkName, unsigned actionCode,
-            std::string commandText = "", unsigned thresholdValue = 0, bool notify = false,
-            bool paused = false)
-      : printer(std::move(printerName)), check(std::move(checkName)), action(actionCode),
-        command(std::move(commandText)), threshold(thresholdValue), notifyOwner(notify),
-        includePaused(paused) {}
-  std::string printer;
-  std::string check;
-  unsigned action;
-  std::string command;
-  unsigned threshold;
-  bool notifyOwner;
-  bool includePaused;
-};
-
-std::string printerKeys(int number, const CheckKeys &keys) {
-  const std::string key = kRoot + "\\Printers\\Printer" + std::to_string(number);
-  std::string text = "\n[" + key + "]\n\"Printer\"=\"" + keys.printer + "\"\n\n[" + key + "\\" +
-                     keys.check + "]\n\"Enabled\"=" + ServiceInstallation::number(1) +
-                     "\n\"AlertLevel\"=" + ServiceInstallation::number(4) +
-                     "\n\"ActionToTake\"=" + ServiceInstallation::number(keys.action) +
-                     "\n\"Threshold\"=" + ServiceInstallation::number(keys.threshold) +
-                     "\n\"NotifyOwner\"=" + ServiceInstallation::number(keys.notifyOwner) +
-                     "\n\"IncludePaused\"=" + ServiceInstallation::number(keys.includePaused) +
-                     "\n\"CountBeforeAction\"=" + ServiceInstallation::number(0) +
-                     "\n\"NonNotificationPeriod\"=" + ServiceInstallation::number(60) + "\n";
-  if (!keys.command.empty()) {
-    std::string escaped;
-    for (char c : keys.command) {
-      if (c == '"' || c == '\\')
-        escaped += '\\';
-      escaped += c;
-    }
-    text += "\"Command\"=\"" + escaped + "\"\n";
-  }
-  return text;
-}
-
 class ResponsesEndToEnd : public ::testing::Test {
 protected:
-  void configure(const std::string &spooler, const std::vector<CheckKeys> &checks) {
+  void configure(const std::string &spooler, const std::vector<MonitoredCheck> &checks) {
     smtp_.failAt("greeting", 1, "");
     install_.writeRegistry({{"PrintSpooler", ServiceInstallation::text(spooler)},
                             {"PrinterInterval", ServiceInstallation::number(1)},
@@ -75,7 +33,7 @@ protected:
                                ServiceInstallation::number(1023) + "\n");
     std::string printers;
     for (std::size_t i = 0; i < checks.size(); ++i)
-      printers += printerKeys(static_cast<int>(i + 1), checks[i]);
+      printers += monitoredPrinterKeys(static_cast<int>(i + 1), checks[i]);
     writeFile(install_.path("registry.reg"), readFile(install_.path("registry.reg")) + printers);
   }
   EnvAdditions env() const {
@@ -143,11 +101,17 @@ TEST_F(ResponsesEndToEnd, SimulatedSpoolerPausesDeletesTellsAndRuns) {
                    .exitCode);
   ASSERT_EQ(0, simSpool({"add-printer", "Cmd;$(touch PWNED)"}).exitCode);
   ASSERT_EQ(0, simSpool({"set-status", "Cmd;$(touch PWNED)", "0x2"}).exitCode);
-  configure("sim:" + spool_, {{"Jammy", "Check Error Conditions", 5},
-                              {"Held", "Check Printer Paused", 6},
-                              {"Big Docs", "Check Document Size (Kb)", 14, "", 10, true},
-                              {"Cmd;$(touch PWNED)", "Check Error Conditions", 3,
-                               "printf '%s' <$$PRINTER> > ran-for"}});
+  configure("sim:" + spool_, {{.printer = "Jammy", .check = "Check Error Conditions", .action = 5},
+                              {.printer = "Held", .check = "Check Printer Paused", .action = 6},
+                              {.printer = "Big Docs",
+                               .check = "Check Document Size (Kb)",
+                               .action = 14,
+                               .threshold = 10,
+                               .notifyOwner = true},
+                              {.printer = "Cmd;$(touch PWNED)",
+                               .check = "Check Error Conditions",
+                               .action = 3,
+                               .command = "printf '%s' <$$PRINTER> > ran-for"}});
 
   ChildProcess service({install_.servicePath(), "/TRACE"}, env());
   // Paused in the spooler; the jam is still there, so the response failed.
@@ -215,7 +179,8 @@ TEST_F(ResponsesEndToEnd, RebootRunsOnceAndTheRepeatIsRefused) {
   ASSERT_EQ(0, simSpool({"add-printer", "Second"}).exitCode);
   ASSERT_EQ(0, simSpool({"set-status", "Second", "0x8"}).exitCode);
   configure("sim:" + spool_,
-            {{"Jammy", "Check Error Conditions", 2}, {"Second", "Check Error Conditions", 2}});
+            {{.printer = "Jammy", .check = "Check Error Conditions", .action = 2},
+             {.printer = "Second", .check = "Check Error Conditions", .action = 2}});
   {
     ChildProcess service({install_.servicePath(), "/TRACE"}, env());
     const int rebooting = waitForRecord("Server is Rebooting");
@@ -273,8 +238,14 @@ TEST_F(ResponsesEndToEnd, CupsQueuePausedAndOversizedJobDeleted) {
   ASSERT_NE(0, big);
   ASSERT_NE(0, small);
 
-  configure(cups.spoolerSetting(), {{"Jammed", "Check Error Conditions", 5},
-                                    {"Big", "Check Document Size (Kb)", 14, "", 10, true, true}});
+  configure(cups.spoolerSetting(),
+            {{.printer = "Jammed", .check = "Check Error Conditions", .action = 5},
+             {.printer = "Big",
+              .check = "Check Document Size (Kb)",
+              .action = 14,
+              .threshold = 10,
+              .notifyOwner = true,
+              .includePaused = true}});
   ChildProcess service({install_.servicePath(), "/TRACE"}, env());
   ASSERT_TRUE(waitFor(
       [&] {

@@ -65,4 +65,50 @@ std::size_t countOccurrences(const std::string &text, const std::string &needle)
   return count;
 }
 
+std::string monitoredPrinterKeys(int number, const MonitoredCheck &check) {
+  // Built with append: GCC 12 at -O3 falsely warns about "literal" + string.
+  const std::string key = std::string("HKEY_LOCAL_MACHINE\\Software\\Oskarn\\Velorin Trelli "
+                                      "Print Queue Monitor\\CurrentVersion\\Printers\\Printer")
+                              .append(std::to_string(number));
+  std::string text;
+  auto dword = [&text](const char *name, unsigned value) {
+    text.append("\"")
+        .append(name)
+        .append("\"=")
+        .append(ServiceInstallation::number(value))
+        .append("\n");
+  };
+  text.append("\n[").append(key).append("]\n\"Printer\"=\"").append(check.printer).append("\"\n");
+  text.append("\n[").append(key).append("\\").append(check.check).append("]\n");
+  dword("Enabled", 1);
+  dword("AlertLevel", check.alertLevel);
+  dword("ActionToTake", check.action);
+  dword("Threshold", check.threshold);
+  dword("CountBeforeAction", check.countBeforeAction);
+  dword("NonNotificationPeriod", check.nonNotificationPeriod);
+  dword("NotifyOwner", check.notifyOwner);
+  dword("IncludePaused", check.includePaused);
+  if (!check.command.empty()) {
+    text.append("\"Command\"=\"");
+    for (char c : check.command) {
+      if (c == '"' || c == '\\')
+        text += '\\';
+      text += c;
+    }
+    text.append("\"\n");
+  }
+  return text;
+}
+
+std::time_t parseAlertTime(const std::string &text) {
+  std::tm local{};
+  if (std::sscanf(text.c_str(), "%d/%d/%d %d:%d:%d", &local.tm_mday, &local.tm_mon, &local.tm_year,
+                  &local.tm_hour, &local.tm_min, &local.tm_sec) != 6)
+    return 0;
+  local.tm_mon -= 1;
+  local.tm_year -= 1900;
+  local.tm_isdst = -1;
+  return std::mktime(&local);
+}
+
 } // namespace vltr::test

@@ -4,6 +4,7 @@
 
 #include "tests/support/test_support.h"
 
+#include <ctime>
 #include <map>
 #include <string>
 
@@ -44,5 +45,27 @@ private:
 };
 
 std::size_t countOccurrences(const std::string &text, const std::string &needle);
+
+// One monitored printer with one check, as the configuration utility
+// writes it.
+struct MonitoredCheck {
+  std::string printer{};
+  std::string check{};
+  unsigned action = 0;
+  unsigned countBeforeAction = 0;
+  unsigned threshold = 0;
+  unsigned alertLevel = 4; // a mask: level 3
+  unsigned nonNotificationPeriod = 60;
+  std::string command{};
+  bool notifyOwner = false;
+  bool includePaused = false;
+};
+
+// The .reg text of Printers\PrinterN holding that check, to append to a
+// registry written by ServiceInstallation::writeRegistry.
+std::string monitoredPrinterKeys(int number, const MonitoredCheck &check);
+
+// Seconds since 1970 of an alert time "dd/mm/yyyy hh:mm:ss"; 0 if it is not one.
+std::time_t parseAlertTime(const std::string &text);
 
 } // namespace vltr::test

@@ -158,9 +158,9 @@ TEST(ServiceStartup, CleansLeftoversButKeepsEverythingElse) {
   install.writeRegistry();
   fs::create_directories(install.dataDirectory());
   fs::create_directories(install.htmlDirectory() + "/PRQ_dir.htm");
-  const std::string stale[] = {
-      install.dataDirectory() + "/work.tmp", install.htmlDirectory() + "/PRQ12_34.htm",
-      install.htmlDirectory() + "/prq_lower.HTM"};
+  const std::string stale[] = {install.dataDirectory() + "/work.tmp",
+                               install.htmlDirectory() + "/PRQ12_34.htm",
+                               install.htmlDirectory() + "/prq_lower.HTM"};
   const std::string kept[] = {
       install.dataDirectory() + "/PRQ1.err", install.dataDirectory() + "/Unsent.prq",
       install.htmlDirectory() + "/PRQnounderscore.htm", install.htmlDirectory() + "/Other_1.htm"};
